@@ -1,0 +1,24 @@
+// Process entry: start-up shared by both roads, then the wizard or the
+// unattended run.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/auto_mode.h"
+#include "app/startup.h"
+#include "common/utf8.h"
+#include "install/install_state.h"
+
+int main(int argc, char** argv) {
+  using namespace velmo;
+  std::vector<std::wstring> args;
+  for (int i = 0; i < argc; ++i) args.push_back(fromUtf8(argv[i]));
+
+  // Process-wide objects, alive until exit.
+  static Startup startup;
+  static InstallState state;
+  runStartup(args, startup);
+  if (startup.commandLine.autoMode) return runAutoMode(startup, state);
+  std::fprintf(stderr, "velmo-patcher: the wizard window is not available in this build; use /auto <xapk> <dest>\n");
+  return 1;
+}

@@ -1,0 +1,75 @@
+#include "install/install_state.h"
+
+#include <cwchar>
+
+namespace velmo {
+
+bool setErrorText(InstallState& state, const std::wstring& text) {
+  if (&text == &state.errorText) return false;
+  std::lock_guard<std::mutex> lock(state.stateLock);
+  state.errorText = text;
+  return false;
+}
+
+void setCurrentFile(InstallState& state, const std::wstring& path) {
+  std::lock_guard<std::mutex> lock(state.stateLock);
+  state.currentFile = path;
+}
+
+std::wstring copyCurrentFile(InstallState& state) {
+  std::lock_guard<std::mutex> lock(state.stateLock);
+  return state.currentFile;
+}
+
+std::wstring copyErrorText(InstallState& state) {
+  std::lock_guard<std::mutex> lock(state.stateLock);
+  return state.errorText;
+}
+
+std::wstring formatSize(uint64_t bytes) {
+  wchar_t buf[64];
+  double value = double(bytes);
+  if (bytes >= (uint64_t(1) << 30)) {
+    std::swprintf(buf, 64, L"%.1f GB", value / double(uint64_t(1) << 30));
+  } else if (bytes >= (uint64_t(1) << 20)) {
+    std::swprintf(buf, 64, L"%.0f MB", value / double(uint64_t(1) << 20));
+  } else {
+    std::swprintf(buf, 64, L"%.0f KB", value / 1024.0);
+  }
+  return buf;
+}
+
+double fractionDone(uint64_t done, uint64_t total) {
+  return total != 0 ? double(done) / double(total) : 0.0;
+}
+
+std::wstring formatPercent(double fraction) {
+  wchar_t buf[32];
+  std::swprintf(buf, 32, L"%.0f%%", fraction * 100.0);
+  return buf;
+}
+
+std::wstring formatProgressLine(const InstallState& state, bool packHasBundles, uint32_t nowTick) {
+  uint64_t done = state.bytesDone.load();
+  uint64_t total = state.bytesTotal.load();
+  std::wstring doneText = formatSize(done);
+  std::wstring totalText = formatSize(total);
+  wchar_t buf[160];
+  if (packHasBundles) {
+    std::swprintf(buf, 160, L"%ls of %ls   re-encoding bundles (a few minutes)", doneText.c_str(),
+                  totalText.c_str());
+    return buf;
+  }
+  double fraction = fractionDone(done, total);
+  if (fraction > kMinFractionForEta) {
+    uint32_t elapsed = (nowTick - state.startTick.load()) / 1000u;
+    unsigned secondsLeft = unsigned((1.0 - fraction) * double(elapsed) / fraction);
+    std::swprintf(buf, 160, L"%ls of %ls   about %u min %02u s left", doneText.c_str(), totalText.c_str(),
+                  secondsLeft / 60, secondsLeft % 60);
+    return buf;
+  }
+  std::swprintf(buf, 160, L"%ls of %ls", doneText.c_str(), totalText.c_str());
+  return buf;
+}
+
+}  // namespace velmo

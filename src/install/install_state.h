@@ -1,0 +1,45 @@
+#pragma once
+// The state the install job shares with the window, and the texts made
+// from it. Counters and flags are atomics; stateLock guards only the two
+// strings and is held just long enough to copy one.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace velmo {
+
+constexpr double kMinFractionForEta = 0.02;
+
+struct InstallState {
+  std::mutex stateLock;
+  std::atomic<bool> cancelRequested{false};
+  std::atomic<bool> jobRunning{false};
+  std::atomic<uint64_t> bytesTotal{0};
+  std::atomic<uint64_t> bytesDone{0};
+  std::atomic<uint32_t> startTick{0};
+  std::wstring currentFile;
+  std::wstring errorText;
+  std::atomic<int> exitCode{1};
+};
+
+// Copies text into errorText under the lock and returns false, so a failing
+// step can end with `return setErrorText(...)`.
+bool setErrorText(InstallState& state, const std::wstring& text);
+void setCurrentFile(InstallState& state, const std::wstring& path);
+std::wstring copyCurrentFile(InstallState& state);
+std::wstring copyErrorText(InstallState& state);
+
+// "%.1f GB" from 2^30 bytes, "%.0f MB" from 2^20, else "%.0f KB".
+std::wstring formatSize(uint64_t bytes);
+
+// bytesDone / bytesTotal, 0 when nothing is planned; not clamped.
+double fractionDone(uint64_t done, uint64_t total);
+// The fraction as a whole percentage, "%.0f%%".
+std::wstring formatPercent(double fraction);
+
+// The installing screen's progress line. nowTick is the current tick count
+// (passed in so the estimate can be tested).
+std::wstring formatProgressLine(const InstallState& state, bool packHasBundles, uint32_t nowTick);
+
+}  // namespace velmo

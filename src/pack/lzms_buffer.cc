@@ -1,0 +1,143 @@
+#include "pack/lzms_buffer.h"
+
+#include <wimlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/crc32.h"
+
+namespace velmo {
+namespace {
+
+struct CompressorHandle {
+  wimlib_compressor* handle = nullptr;
+  ~CompressorHandle() { wimlib_free_compressor(handle); }
+};
+
+// The decompressor is sized for the chunk size; buffers of one operation
+// normally share it, so it is only rebuilt when the size changes.
+bool prepareDecompressor(LzmsDecoder& decoder, size_t chunkSize) {
+  if (decoder.handle != nullptr && decoder.handleChunkSize == chunkSize) return true;
+  wimlib_free_decompressor(decoder.handle);
+  decoder.handle = nullptr;
+  decoder.handleChunkSize = 0;
+  if (wimlib_create_decompressor(WIMLIB_COMPRESSION_TYPE_LZMS, chunkSize, &decoder.handle) != 0) {
+    decoder.handle = nullptr;
+    return false;
+  }
+  decoder.handleChunkSize = chunkSize;
+  return true;
+}
+
+}  // namespace
+
+LzmsDecoder::~LzmsDecoder() { wimlib_free_decompressor(handle); }
+
+bool lzmsReadHeader(ByteView packed, LzmsBufferHeader& header) {
+  if (packed.size() < kLzmsHeaderSize) return false;
+  const uint8_t* p = packed.data();
+  if (std::memcmp(p, kLzmsMagic, sizeof kLzmsMagic) != 0) return false;
+  uint16_t headerSize = readLe16(p + 4);
+  if (headerSize < kLzmsHeaderSize || headerSize > packed.size()) return false;
+  if (p[7] != kLzmsAlgorithm) return false;
+  // Bit 0 would select a record layout the compressor never writes; no other
+  // bit has a known meaning, so anything but 0 is refused.
+  if (readLe32(p + 20) != 0) return false;
+  header.headerSize = headerSize;
+  header.uncompressedSize = readLe64(p + 8);
+  header.chunkSize = readLe32(p + 16);
+  return true;
+}
+
+bool lzmsBufferRawSize(ByteView packed, uint64_t& size) {
+  LzmsBufferHeader header;
+  if (!lzmsReadHeader(packed, header)) return false;
+  size = header.uncompressedSize;
+  return true;
+}
+
+uint8_t lzmsHeaderCheckByte(ByteView packed) {
+  if (packed.size() < 7) return 0;
+  size_t end = std::min<size_t>(readLe16(packed.data() + 4), packed.size());
+  uint32_t crc = crc32Update(0, packed.data(), 6);
+  if (end > 7) crc = crc32Update(crc, packed.data() + 7, end - 7);
+  return uint8_t(crc);
+}
+
+bool lzmsDecodeBuffer(LzmsDecoder& decoder, ByteView packed, std::span<uint8_t> out) {
+  LzmsBufferHeader header;
+  if (!lzmsReadHeader(packed, header)) return false;
+  if (header.uncompressedSize != out.size()) return false;
+  ByteReader reader{packed, header.headerSize};
+  if (out.empty()) return reader.remaining() == 0;
+  if (header.chunkSize == 0) return false;
+  // A chunk never holds more than the whole output, so a hostile chunk size
+  // is cut down to that before anything is sized from it.
+  size_t chunkSize = size_t(std::min<uint64_t>(header.chunkSize, out.size()));
+  if (chunkSize > kLzmsMaxChunkSize) return false;
+
+  size_t done = 0;
+  while (done < out.size()) {
+    size_t rawSize = std::min(chunkSize, out.size() - done);
+    uint32_t storedSize = 0;
+    ByteView stored;
+    if (!reader.readU32(storedSize)) return false;
+    if (storedSize == 0 || storedSize > rawSize) return false;
+    if (!reader.readBytes(storedSize, stored)) return false;
+    uint8_t* target = out.data() + done;
+    if (storedSize == rawSize) {
+      std::memcpy(target, stored.data(), rawSize);
+    } else {
+      if (!prepareDecompressor(decoder, chunkSize)) return false;
+      if (wimlib_decompress(stored.data(), stored.size(), target, rawSize, decoder.handle) != 0) return false;
+    }
+    done += rawSize;
+  }
+  return reader.remaining() == 0;
+}
+
+bool lzmsEncodeBuffer(ByteView raw, Bytes& packed) {
+  packed.clear();
+  uint32_t chunkSize = uint32_t(std::min<uint64_t>(raw.size(), kLzmsWriteChunkSize));
+  packed.reserve(kLzmsHeaderSize + raw.size() + (raw.size() / kLzmsWriteChunkSize + 1) * 4);
+  packed.insert(packed.end(), std::begin(kLzmsMagic), std::end(kLzmsMagic));
+  appendLe16(packed, uint16_t(kLzmsHeaderSize));
+  packed.push_back(0);  // check byte, filled in once the header is complete
+  packed.push_back(kLzmsAlgorithm);
+  appendLe64(packed, raw.size());
+  appendLe32(packed, chunkSize);
+  appendLe32(packed, 0);
+  packed[6] = lzmsHeaderCheckByte(packed);
+  if (raw.empty()) return true;
+
+  CompressorHandle compressor;
+  if (wimlib_create_compressor(WIMLIB_COMPRESSION_TYPE_LZMS, chunkSize, 0, &compressor.handle) != 0) {
+    packed.clear();
+    return false;
+  }
+  for (size_t done = 0; done < raw.size(); done += chunkSize) {
+    size_t rawSize = std::min<size_t>(chunkSize, raw.size() - done);
+    const uint8_t* chunk = raw.data() + done;
+    size_t recordAt = packed.size();
+    appendLe32(packed, 0);
+    size_t dataAt = packed.size();
+    // Room for one byte less than the chunk: anything that does not shrink
+    // is stored verbatim, which the size field alone tells apart.
+    packed.resize(dataAt + rawSize);
+    size_t compressed = 0;
+    if (rawSize > 1) {
+      compressed = wimlib_compress(chunk, rawSize, packed.data() + dataAt, rawSize - 1, compressor.handle);
+    }
+    if (compressed == 0) {
+      std::memcpy(packed.data() + dataAt, chunk, rawSize);
+      compressed = rawSize;
+    }
+    packed.resize(dataAt + compressed);
+    uint8_t* record = packed.data() + recordAt;
+    for (int i = 0; i < 4; ++i) record[i] = uint8_t(compressed >> (8 * i));
+  }
+  return true;
+}
+
+}  // namespace velmo

@@ -1,0 +1,67 @@
+#include "platform/platform.h"
+
+namespace velmo {
+namespace {
+
+const PlatformOps* gOps = nullptr;
+
+}  // namespace
+
+const PlatformOps& platform() { return gOps ? *gOps : nativePlatform(); }
+
+ScopedPlatformOverride::ScopedPlatformOverride(const PlatformOps& ops) : previous_(gOps) { gOps = &ops; }
+ScopedPlatformOverride::~ScopedPlatformOverride() { gOps = previous_; }
+
+std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
+  std::wstring out = folder;
+  out.push_back(kPathSeparator);
+  out += name;
+  return out;
+}
+
+std::wstring nativeRelativePath(const std::wstring& packPath) {
+  std::wstring out = packPath;
+  for (auto& c : out) {
+    if (c == L'\\') c = kPathSeparator;
+  }
+  return out;
+}
+
+std::wstring parentFolder(const std::wstring& path) {
+  size_t cut = path.find_last_of(kPathSeparator);
+  return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
+}
+
+bool readWholeFile(const std::wstring& path, Bytes& out) {
+  const PlatformOps& os = platform();
+  FileHandle f = os.openFileRead(path);
+  if (f == kInvalidFile) return false;
+  out.clear();
+  uint64_t size = 0;
+  if (os.fileSize(f, size) && size < (uint64_t(1) << 40)) out.reserve(size_t(size));
+  uint8_t chunk[1 << 16];
+  bool ok = true;
+  for (;;) {
+    size_t got = 0;
+    if (!os.readFile(f, chunk, sizeof chunk, got)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    out.insert(out.end(), chunk, chunk + got);
+  }
+  os.closeFile(f);
+  return ok;
+}
+
+bool writeWholeFile(const std::wstring& path, ByteView bytes) {
+  const PlatformOps& os = platform();
+  FileHandle f = os.createFile(path);
+  if (f == kInvalidFile) return false;
+  bool ok = os.writeFile(f, bytes.data(), bytes.size());
+  os.closeFile(f);
+  if (!ok) os.deleteFile(path);
+  return ok;
+}
+
+}  // namespace velmo

@@ -1,0 +1,106 @@
+#pragma once
+// The services the core needs from the operating system, behind one table of
+// operations chosen once at start-up. The core never includes a system header
+// for these; tests may swap single operations (a fault seam) with
+// ScopedPlatformOverride.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+
+namespace velmo {
+
+using FileHandle = intptr_t;
+constexpr FileHandle kInvalidFile = -1;
+
+enum class EntryType { File, Directory, Link, Other };
+
+struct DirEntry {
+  std::wstring name;
+  EntryType type = EntryType::File;
+};
+
+struct PlatformOps {
+  // Files. createFile replaces an existing file (truncates it).
+  FileHandle (*openFileRead)(const std::wstring& path);
+  FileHandle (*createFile)(const std::wstring& path);
+  // Writes all bytes or fails.
+  bool (*writeFile)(FileHandle file, const void* data, size_t size);
+  // Reads up to size bytes; got = 0 at the end of the file.
+  bool (*readFile)(FileHandle file, void* data, size_t size, size_t& got);
+  bool (*fileSize)(FileHandle file, uint64_t& size);
+  bool (*flushFile)(FileHandle file);
+  void (*closeFile)(FileHandle file);
+  bool (*deleteFile)(const std::wstring& path);
+
+  // Folders. createDirectory sets alreadyExists when the path exists already
+  // (as anything), which the caller may count as success.
+  bool (*createDirectory)(const std::wstring& path, bool& alreadyExists);
+  bool (*removeDirectory)(const std::wstring& path);
+  // Lists a folder without "." and ".."; links are reported as links, never
+  // followed.
+  bool (*listDirectory)(const std::wstring& path, std::vector<DirEntry>& entries);
+  bool (*pathExists)(const std::wstring& path);
+  bool (*isDirectory)(const std::wstring& path);
+  // Renames within a volume, replacing an existing file at the target.
+  bool (*moveReplace)(const std::wstring& from, const std::wstring& to);
+  bool (*flushDirectory)(const std::wstring& path);
+  // Bytes available to this user on the volume holding path (or its nearest
+  // existing parent).
+  bool (*freeSpace)(const std::wstring& path, uint64_t& bytes);
+
+  // Process and environment.
+  std::wstring (*tempFolder)();
+  bool (*getEnvironment)(const std::wstring& name, std::wstring& value);
+  std::wstring (*executablePath)();
+  // The running executable's bytes, mapped read-only for the life of the
+  // process; empty when it cannot be mapped.
+  ByteView (*executableImage)();
+  uint32_t (*tickCount)();
+  uint32_t (*processId)();
+  void (*sleepMs)(uint32_t ms);
+};
+
+// The operations in force.
+const PlatformOps& platform();
+
+// The native operations of this build.
+const PlatformOps& nativePlatform();
+
+// Replaces the operations in force for the life of the object (tests only;
+// set up before any worker thread starts).
+class ScopedPlatformOverride {
+ public:
+  explicit ScopedPlatformOverride(const PlatformOps& ops);
+  ~ScopedPlatformOverride();
+  ScopedPlatformOverride(const ScopedPlatformOverride&) = delete;
+  ScopedPlatformOverride& operator=(const ScopedPlatformOverride&) = delete;
+
+ private:
+  const PlatformOps* previous_;
+};
+
+// The native path separator and the length of the root prefix that folder
+// creation never tries to create ("C:\" on Windows, "/" elsewhere).
+#ifdef _WIN32
+constexpr wchar_t kPathSeparator = L'\\';
+constexpr size_t kRootPrefixLength = 3;
+#else
+constexpr wchar_t kPathSeparator = L'/';
+constexpr size_t kRootPrefixLength = 1;
+#endif
+
+// folder + separator + name.
+std::wstring joinPath(const std::wstring& folder, const std::wstring& name);
+// A relative path as the pack writes it (backslashes) in native form.
+std::wstring nativeRelativePath(const std::wstring& packPath);
+// The path up to, not including, its last separator.
+std::wstring parentFolder(const std::wstring& path);
+
+// Convenience: reads a whole file; false when it cannot be opened or read.
+bool readWholeFile(const std::wstring& path, Bytes& out);
+// Creates (replacing) a file with the given bytes; deletes it on a failed write.
+bool writeWholeFile(const std::wstring& path, ByteView bytes);
+
+}  // namespace velmo

@@ -1,0 +1,27 @@
+#include "support/pack_fixture.h"
+
+#include "pack/pack_loader.h"
+
+namespace velmo::test {
+
+Bytes makeContainer(ByteView dataArea, const std::vector<PackEntry>& records, uint32_t formatVersion) {
+  Bytes out(kPackDataStart, 0);
+  std::copy(kPackMagic, kPackMagic + 8, out.begin());
+  out.insert(out.end(), dataArea.begin(), dataArea.end());
+  uint64_t directoryOffset = out.size();
+  for (const auto& r : records) writePackRecord(r, out);
+  Bytes fields;
+  appendLe32(fields, formatVersion);
+  appendLe32(fields, uint32_t(records.size()));
+  appendLe64(fields, directoryOffset);
+  std::copy(fields.begin(), fields.end(), out.begin() + 8);
+  return out;
+}
+
+Bytes digestOf(ByteView container) {
+  Bytes d(32);
+  sha256(container, d.data());
+  return d;
+}
+
+}  // namespace velmo::test

@@ -1,0 +1,39 @@
+#pragma once
+// Small helpers shared by the tests: a temporary folder that cleans up after
+// itself, file helpers, running the built programs.
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+
+namespace velmo::test {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::wstring wide(const std::string& utf8);
+bool writeText(const std::string& path, const std::string& text);
+std::string readText(const std::string& path);
+Bytes readBytes(const std::string& path);
+bool writeBytes(const std::string& path, ByteView bytes);
+bool exists(const std::string& path);
+// Deterministic pseudo-random bytes.
+Bytes randomBytes(size_t n, uint32_t seed);
+// A path inside the build tree (the built programs).
+std::string buildPath(const std::string& name);
+// Runs a command line through the shell; returns its exit status (-1 when it
+// did not exit normally). Output goes to the test log.
+int runCommand(const std::string& commandLine);
+std::string shellQuote(const std::string& s);
+
+}  // namespace velmo::test

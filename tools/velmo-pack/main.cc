@@ -1,0 +1,143 @@
+// velmo-pack: builds patch packs, embeds them into the patcher, lists them,
+// and converts single LZMS buffers. Every failure is one line on stderr and
+// exit status 1.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "common/utf8.h"
+#include "pack/lzms_buffer.h"
+#include "pack/pack_loader.h"
+#include "velmo-pack/pack_builder.h"
+#include "velmo-pack/tool_io.h"
+
+using namespace velmo;
+
+namespace {
+
+int fail(const std::string& line) {
+  std::fprintf(stderr, "velmo-pack: %s\n", line.c_str());
+  return 1;
+}
+
+int usage() {
+  return fail(
+      "usage: velmo-pack build MANIFEST.json -o PACK | embed PATCHER PACK -o OUT | list PACK|PATCHER"
+      " | lzms-encode IN OUT | lzms-decode IN OUT");
+}
+
+const char* kindName(uint32_t kind) {
+  switch (kind) {
+    case PackFile: return "file";
+    case ArchiveCopy: return "copy";
+    case Asset: return "asset";
+    case FileDelta: return "delta";
+    case BundlePatch: return "bundle";
+    default: return "other";
+  }
+}
+
+int cmdBuild(const std::vector<std::string>& a) {
+  if (a.size() != 4 || a[2] != "-o") return usage();
+  Bytes pack;
+  std::string error;
+  if (!buildPackFromManifest(a[1], pack, error)) return fail(error);
+  if (!writeFileBytes(a[3], pack)) return fail("cannot write " + a[3]);
+  return 0;
+}
+
+int cmdEmbed(const std::vector<std::string>& a) {
+  if (a.size() != 5 || a[3] != "-o") return usage();
+  Bytes patcher, pack;
+  if (!readFileBytes(a[1], patcher)) return fail("cannot read " + a[1]);
+  if (!readFileBytes(a[2], pack)) return fail("cannot read " + a[2]);
+  // A patcher that already carries a pack gets the new one instead.
+  ByteView oldPack, oldDigest;
+  if (findEmbeddedPack(patcher, oldPack, oldDigest)) patcher.resize(size_t(oldPack.data() - patcher.data()));
+  Bytes tail = makeEmbedTail(pack);
+  patcher.insert(patcher.end(), pack.begin(), pack.end());
+  patcher.insert(patcher.end(), tail.begin(), tail.end());
+  if (!writeFileBytes(a[4], patcher)) return fail("cannot write " + a[4]);
+  struct stat st;
+  if (::stat(a[1].c_str(), &st) == 0) ::chmod(a[4].c_str(), st.st_mode & 07777);
+  return 0;
+}
+
+int cmdList(const std::vector<std::string>& a) {
+  if (a.size() != 2) return usage();
+  Bytes file;
+  if (!readFileBytes(a[1], file)) return fail("cannot read " + a[1]);
+  ByteView container = file, digest;
+  Bytes ownDigest(32);
+  bool embedded = findEmbeddedPack(file, container, digest);
+  if (!embedded) {
+    sha256(container, ownDigest.data());
+    digest = ownDigest;
+  }
+  PatchPack pack;
+  if (!loadPatchPackFrom(container, digest, pack)) {
+    return fail(a[1] + (embedded ? ": the embedded pack is damaged" : ": not a valid patch pack"));
+  }
+  std::printf("%s pack: %zu bytes, format version %u, %zu records\n", embedded ? "embedded" : "plain",
+              container.size(), readLe32(container.data() + 8), pack.entries.size());
+  for (size_t i = 0; i < pack.entries.size(); ++i) {
+    const PackEntry& e = pack.entries[i];
+    std::printf("%5zu %-6s", i, kindName(e.kind));
+    if (hasSourceLayout(e.kind)) {
+      std::printf(" %s:%s -> %s size %llu", e.source == XapkArchive::Apk ? "apk" : "obb",
+                  toUtf8(e.sourceName).c_str(), toUtf8(e.targetPath).c_str(), (unsigned long long)e.size);
+      if (e.kind == ArchiveCopy) std::printf(" crc %08x", e.crc);
+      if (e.kind == FileDelta) std::printf(" source-crc %08x crc %08x", e.sourceCrc, e.targetCrc);
+      if (e.kind == BundlePatch) {
+        std::printf(" crc %08x decoded %llu -> %llu segments %zu", e.bundleCrc,
+                    (unsigned long long)e.sourceDecodedSize, (unsigned long long)e.targetDecodedSize,
+                    e.segments.size());
+      }
+      if (e.kind != ArchiveCopy) {
+        std::printf(" delta %llu%s", (unsigned long long)e.storedSize, e.compressed ? " lzms" : "");
+      }
+    } else {
+      std::printf(" %s size %llu stored %llu%s crc %08x", toUtf8(e.name).c_str(), (unsigned long long)e.size,
+                  (unsigned long long)e.storedSize, e.compressed ? " lzms" : "", e.crc);
+    }
+    std::printf("\n");
+  }
+  return 0;
+}
+
+int cmdLzms(const std::vector<std::string>& a, bool encode) {
+  if (a.size() != 3) return usage();
+  Bytes in, out;
+  if (!readFileBytes(a[1], in)) return fail("cannot read " + a[1]);
+  if (encode) {
+    if (!lzmsEncodeBuffer(in, out)) return fail("the LZMS compressor could not be set up");
+  } else {
+    uint64_t size = 0;
+    // A valid buffer never expands beyond its chunk records allow; bound the
+    // claim before allocating from it.
+    if (!lzmsBufferRawSize(in, size) || size > uint64_t(in.size()) * 65536) {
+      return fail(a[1] + " is not a valid LZMS buffer");
+    }
+    out.resize(size_t(size));
+    LzmsDecoder decoder;
+    if (!lzmsDecodeBuffer(decoder, in, out)) return fail(a[1] + " is not a valid LZMS buffer");
+  }
+  if (!writeFileBytes(a[2], out)) return fail("cannot write " + a[2]);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> a(argv + 1, argv + argc);
+  if (a.empty()) return usage();
+  const std::string& cmd = a[0];
+  if (cmd == "build") return cmdBuild(a);
+  if (cmd == "embed") return cmdEmbed(a);
+  if (cmd == "list") return cmdList(a);
+  if (cmd == "lzms-encode") return cmdLzms(a, true);
+  if (cmd == "lzms-decode") return cmdLzms(a, false);
+  return usage();
+}
