@@ -263,6 +263,7 @@ TEST(LzmsBufferMalformed, HeaderFaultsFail) {
   for (size_t i = 0; i < 4; ++i) EXPECT_TRUE(headerRefused(i, good[i] ^ 0x20)) << "magic byte " << i;
   EXPECT_TRUE(headerRefused(4, 23));  // header size below 24
   EXPECT_TRUE(headerRefused(4, 0));
+  ASSERT_LT(good.size(), 0xFF18u);
   EXPECT_TRUE(headerRefused(5, 0xFF));  // header size past the end
   EXPECT_TRUE(headerRefused(7, 4));  // another algorithm
   EXPECT_TRUE(headerRefused(7, 0));
@@ -296,7 +297,7 @@ TEST(LzmsBufferMalformed, RecordFaultsFail) {
   Bytes out;
   LzmsDecoder decoder;
 
-  // Every truncation cuts into a record; every extension leaves trailing bytes.
+  // Every truncation cuts into a record; one byte more is trailing garbage.
   for (size_t n = 24; n < good.size(); ++n) {
     out.assign(raw.size(), 0);
     ASSERT_FALSE(lzmsDecodeBuffer(decoder, ByteView(good).first(n), out)) << n;

@@ -35,21 +35,7 @@ struct EntryCloser {
 };
 using EntryHandle = std::unique_ptr<zip_file_t, EntryCloser>;
 
-}  // namespace
-
-ZipReader::~ZipReader() { close(); }
-
-void ZipReader::close() {
-  if (archive) zip_discard(archive);  // also closes the file of the source
-  archive = nullptr;
-  isOpen = false;
-  foldedNames.clear();
-  entries = 0;
-  memory.clear();
-  memory.shrink_to_fit();
-}
-
-static bool finishOpen(ZipReader& reader, zip_source_t* source) {
+bool finishOpen(ZipReader& reader, zip_source_t* source) {
   zip_error_t error;
   zip_error_init(&error);
   zip_t* archive = zip_open_from_source(source, ZIP_RDONLY, &error);
@@ -73,6 +59,20 @@ static bool finishOpen(ZipReader& reader, zip_source_t* source) {
   }
   reader.isOpen = true;
   return true;
+}
+
+}  // namespace
+
+ZipReader::~ZipReader() { close(); }
+
+void ZipReader::close() {
+  if (archive) zip_discard(archive);  // also closes the file of the source
+  archive = nullptr;
+  isOpen = false;
+  foldedNames.clear();
+  entries = 0;
+  memory.clear();
+  memory.shrink_to_fit();
 }
 
 bool ZipReader::open(const std::wstring& path) {
