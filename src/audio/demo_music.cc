@@ -149,22 +149,16 @@ struct Score {
   std::vector<Note> notes;
 };
 
-// One bar: a pad chord, a bass note and bell notes at (beat, midi).
-struct Bar {
-  int chord[3];
-  int bass;
-  std::vector<std::pair<double, int>> bells;
-  std::vector<std::pair<double, int>> sparkles;
-};
+using Hits = std::vector<std::pair<double, int>>;  // (beat, midi)
 
-void addBar(Score& score, const Bar& bar, double at, double padAttackScale = 1.0) {
-  static const double kPadPans[3] = {-0.5, 0.1, 0.55};
-  for (int i = 0; i < 3; ++i) {
-    score.notes.push_back({at, kBar + 0.6, bar.chord[i], 0.16, kPadPans[i], Voice::Pad});
-  }
-  score.notes.push_back({at, kBar + 0.4, bar.bass, 0.42, 0.0, Voice::Bass});
+void addChord(Score& score, const int (&chord)[3], double at, double length) {
+  static const double kPans[3] = {-0.5, 0.1, 0.55};
+  for (int i = 0; i < 3; ++i) score.notes.push_back({at, length, chord[i], 0.16, kPans[i], Voice::Pad});
+}
+
+void addBells(Score& score, const Hits& hits, double at) {
   int index = 0;
-  for (auto [beat, midi] : bar.bells) {
+  for (auto [beat, midi] : hits) {
     double t = at + beat * kBeat;
     double pan = (index++ % 2) ? 0.35 : -0.35;
     score.notes.push_back({t, 2.6, midi, 0.34, pan, Voice::Bell});
@@ -172,13 +166,32 @@ void addBar(Score& score, const Bar& bar, double at, double padAttackScale = 1.0
     score.notes.push_back({t + 1.5 * kBeat, 2.2, midi, 0.34 * 0.3, -pan * 0.8, Voice::Bell});
     score.notes.push_back({t + 3.0 * kBeat, 1.8, midi, 0.34 * 0.12, pan * 0.6, Voice::Bell});
   }
-  for (auto [beat, midi] : bar.sparkles) {
+}
+
+// High, quiet, wide: snowflakes.
+void addSparkles(Score& score, const Hits& hits, double at) {
+  for (auto [beat, midi] : hits) {
     double t = at + beat * kBeat;
     double pan = (midi % 2) ? 0.8 : -0.8;
     score.notes.push_back({t, 1.6, midi, 0.09, pan, Voice::Bell});
     score.notes.push_back({t + 1.5 * kBeat, 1.4, midi, 0.09 * 0.35, -pan, Voice::Bell});
   }
-  (void)padAttackScale;
+}
+
+// One bar: a pad chord and a bass note that overlap the next bar a little,
+// bells and sparkles.
+struct Bar {
+  int chord[3];
+  int bass;
+  Hits bells;
+  Hits sparkles;
+};
+
+void addBar(Score& score, const Bar& bar, double at) {
+  addChord(score, bar.chord, at, kBar + 0.6);
+  score.notes.push_back({at, kBar + 0.4, bar.bass, 0.42, 0.0, Voice::Bass});
+  addBells(score, bar.bells, at);
+  addSparkles(score, bar.sparkles, at);
 }
 
 // Shortens every note so that it has ended by `end` seconds.
@@ -219,28 +232,14 @@ Score lastBar(double at) {
   return score;
 }
 
-// The opening: the D minor chord swelling out of silence with a few high
+// The opening: the D minor chord swelling out of silence under a few high
 // flakes, a rising figure, Bb, then the loop's last bar.
 Score introBody() {
   Score score;
-  // One long chord across the first two bars, slowly in.
-  static const double kPadPans[3] = {-0.5, 0.1, 0.55};
-  const int chord[3] = {50, 53, 57};
-  for (int i = 0; i < 3; ++i) score.notes.push_back({0.0, 2 * kBar + 0.6, chord[i], 0.16, kPadPans[i], Voice::Pad});
+  addChord(score, kLoopBars[0].chord, 0.0, 2 * kBar + 0.6);
   score.notes.push_back({kBar, kBar + 0.4, 38, 0.36, 0.0, Voice::Bass});
-  Bar flakes{{0, 0, 0}, 0, {}, {{1, 93}, {2.5, 98}, {3.5, 88}}};
-  for (auto [beat, midi] : flakes.sparkles) {
-    double t = beat * kBeat;
-    double pan = (midi % 2) ? 0.8 : -0.8;
-    score.notes.push_back({t, 1.6, midi, 0.09, pan, Voice::Bell});
-    score.notes.push_back({t + 1.5 * kBeat, 1.4, midi, 0.09 * 0.35, -pan, Voice::Bell});
-  }
-  Score rising;
-  Bar second{{50, 53, 57}, 38, {{0, 74}, {1, 76}, {2, 77}, {3, 81}}, {}};
-  addBar(rising, second, kBar);
-  for (const Note& n : rising.notes) {
-    if (n.voice == Voice::Bell) score.notes.push_back(n);
-  }
+  addSparkles(score, {{1, 93}, {2.5, 98}, {3.5, 88}}, 0.0);
+  addBells(score, {{0, 74}, {1, 76}, {2, 77}, {3, 81}}, kBar);
   addBar(score, {{50, 53, 58}, 34, {{0, 82}, {1.5, 81}, {3, 77}}, {{2.5, 98}}}, 2 * kBar);
   endWithin(score, kDemoIntroSeconds);
   return score;
@@ -270,7 +269,7 @@ void composeDemoMusic(Bytes& intro, Bytes& loop) {
   std::vector<double> loopMix(size_t(loopFrames) * 2, 0.0);
   Score body = loopBody();
   Score ending = lastBar(7 * kBar);
-  for (int64_t origin : {int64_t(0), -loopFrames}) {
+  for (int64_t origin : {int64_t(0), loopFrames}) {
     renderScore(body, origin, loopMix);
     renderScore(ending, origin, loopMix);
   }

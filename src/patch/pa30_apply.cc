@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "patch/pa30.h"
 #include "patch/pa30_bits.h"
@@ -41,9 +42,18 @@ inline void copyBack(uint8_t* dst, uint64_t dist, uint64_t length) {
   }
 }
 
+// Decoding leaves this much writable room past the output so that short
+// copies can move 16 bytes at once.
+constexpr size_t kSlack = 16;
+// The output buffer starts at most this large and grows as output is really
+// produced, so a short delta claiming a huge size costs little.
+constexpr uint64_t kInitialOutput = uint64_t(64) << 20;
+
 struct Decoder {
   ByteView source;
+  Bytes* output = nullptr;
   uint8_t* out = nullptr;
+  uint64_t capacity = 0;  // output bytes allocated, not counting the slack
   uint64_t s = 0;  // source size
   uint64_t n = 0;  // target size
   uint64_t t = 0;  // output produced
@@ -52,6 +62,13 @@ struct Decoder {
   Pa30RiftMap rift;
   Pa30ParamReader params;
   Pa30BlockCodes codes;
+
+  void reserve(uint64_t needed) {
+    uint64_t grown = std::min(n, std::max(needed, capacity * 2));
+    output->resize(size_t(grown) + kSlack);
+    out = output->data();
+    capacity = grown;
+  }
 
   // Copies length bytes from virtual position a to the output at t.
   bool copyFrom(uint64_t a, uint64_t length) {
@@ -151,6 +168,7 @@ struct Decoder {
       unsigned symbol = 0;
       if (!codes.main.decode(reader, symbol)) return false;
       if (symbol < 256) {
+        if (t >= capacity) reserve(t + 1);
         out[t++] = uint8_t(symbol);
         continue;
       }
@@ -180,6 +198,7 @@ struct Decoder {
       }
       uint64_t length = 0;
       if (!readLength(ls, length) || length > n - t) return false;
+      if (t + length > capacity) reserve(t + length);
 
       if (delta != repeat[0]) {
         if (delta == repeat[1]) {
@@ -206,10 +225,6 @@ bool hashMatches(uint32_t algId, ByteView expected, ByteView data) {
   return pa30ComputeHash(algId, data, digest) && digest.size() == expected.size() &&
          std::equal(digest.begin(), digest.end(), expected.begin());
 }
-
-// Decoding leaves this much writable room past the output so that short
-// copies can move 16 bytes at once.
-constexpr size_t kSlack = 16;
 
 bool applyDelta(ByteView source, ByteView delta, uint64_t maxTargetSize, Bytes& target) {
   Pa30Header header;
@@ -243,8 +258,8 @@ bool applyDelta(ByteView source, ByteView delta, uint64_t maxTargetSize, Bytes& 
         !d.params.open(d.reader)) {
       return false;
     }
-    target.resize(size_t(n) + kSlack);
-    d.out = target.data();
+    d.output = &target;
+    d.reserve(std::min(n, kInitialOutput));
     if (!d.run()) return false;
     target.resize(size_t(n));
   }
@@ -266,8 +281,10 @@ bool applyDelta(ByteView source, ByteView delta, uint64_t maxTargetSize, Bytes& 
 bool pa30Apply(ByteView source, ByteView delta, uint64_t maxTargetSize, Bytes& target) {
   target.clear();
   Bytes out;
-  if (!applyDelta(source, delta, maxTargetSize, out)) {
-    return false;
+  try {
+    if (!applyDelta(source, delta, maxTargetSize, out)) return false;
+  } catch (const std::bad_alloc&) {
+    return false;  // a size within the caller's limit that memory cannot hold
   }
   target = std::move(out);
   return true;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <cstdio>
+#include <cstdlib>
 
 #include "patch/pa30.h"
 #include "patch/pa30_bits.h"
@@ -21,6 +23,13 @@ namespace {
 
 // Matches at least this long are taken without looking one byte further.
 constexpr uint32_t kLazyLimit = 32;
+// After an edit, the source copy usually resumes at a slightly different
+// offset (bytes were inserted or removed). When nothing better turns up,
+// offsets this close to the last source offset are tried directly: in
+// repetitive data the hash chains drown in look-alike candidates.
+constexpr uint32_t kResyncBelow = 16;
+constexpr int64_t kResyncReach = 64;
+constexpr uint32_t kResyncAfterLiterals = 256;
 // Rough costs in bits that steer the parse; the real ones depend on the
 // tables built afterwards.
 constexpr int64_t kLiteralCost = 8;
@@ -120,6 +129,8 @@ struct Encoder {
   std::vector<Pa30Candidate> candidates;
   uint64_t repeat[3] = {0, 0, 0};
 
+  uint64_t shifts[2] = {0, 0};  // distances of the latest copies from the source
+
   std::vector<Op> ops;  // of the block being parsed
   uint32_t pendingLiterals = 0;
   uint32_t blockStart = 0;
@@ -178,14 +189,44 @@ struct Encoder {
       if (r == 0 || r > p) continue;
       consider(t, p - r, finder.matchLength(p - r, t, maxLength), best);
     }
+    for (uint64_t shift : shifts) {
+      if (shift == 0 || shift > p || shift == repeat[0] || shift == repeat[1] || shift == repeat[2]) continue;
+      consider(t, p - shift, finder.matchLength(p - shift, t, maxLength), best);
+    }
     candidates.clear();
     finder.find(t, candidates);
     for (const Pa30Candidate& c : candidates) consider(t, c.address, c.length, best);
+    if (best.length < kResyncBelow && shifts[0] != 0 && pendingLiterals < kResyncAfterLiterals && maxLength >= 4) {
+      resync(t, best);
+    }
   }
 
-  void takeMatch(const Choice& c) {
+  void resync(uint32_t t, Choice& best) {
+    uint64_t p = s + t;
+    uint32_t maxLength = uint32_t(n - t);
+    uint32_t head;
+    std::memcpy(&head, target.data() + t, 4);
+    for (int64_t k = -kResyncReach; k <= kResyncReach; ++k) {
+      uint64_t shift = shifts[0] + uint64_t(k);
+      if (k == 0 || shift == 0 || shift > p) continue;
+      uint64_t a = p - shift;
+      if (a + 4 > s) continue;
+      uint32_t there;
+      std::memcpy(&there, source.data() + a, 4);
+      if (there == head) consider(t, a, finder.matchLength(a, t, maxLength), best);
+    }
+  }
+
+  void takeMatch(uint32_t t, const Choice& c) {
+    if (getenv("PA30_TRACE") && c.slot >= 8 && t > 5000000 && t < 5000000 + 200000) {
+      fprintf(stderr, "t=%u len=%u delta=%llu src=%d addr=%lld slot=%u r0=%llu sh0=%llu\n", t, c.length, (unsigned long long)c.delta, s + t - c.delta < s, (long long)(s + t - c.delta), c.slot, (unsigned long long)repeat[0], (unsigned long long)shifts[0]);
+    }
     ops.push_back({pendingLiterals, c.length, c.param, c.slot});
     pendingLiterals = 0;
+    if (s + t - c.delta < s && c.delta != shifts[0]) {
+      shifts[1] = shifts[0];
+      shifts[0] = c.delta;
+    }
     if (c.delta != repeat[0]) {
       if (c.delta == repeat[1]) {
         std::swap(repeat[0], repeat[1]);
@@ -259,6 +300,14 @@ struct Encoder {
       }
       t += op.length;
     }
+    if (getenv("PA30_STATS")) {
+      static uint64_t lits = 0, kinds[8] = {}, bytesBy[8] = {}, bits0 = 0;
+      for (const Op& op : ops) { lits += op.literals; if (op.length) { int k = op.slot < 3 ? 0 : op.slot == 3 ? 1 : op.slot < 7 ? 2 : 3; kinds[k]++; bytesBy[k] += op.length; } }
+      fprintf(stderr, "block %u..%u lits %llu near %llu/%llu same %llu/%llu rep %llu/%llu dist %llu/%llu bits %llu\n", blockStart, end,
+        (unsigned long long)lits, (unsigned long long)kinds[0], (unsigned long long)bytesBy[0], (unsigned long long)kinds[1], (unsigned long long)bytesBy[1],
+        (unsigned long long)kinds[2], (unsigned long long)bytesBy[2], (unsigned long long)kinds[3], (unsigned long long)bytesBy[3], (unsigned long long)(w.bitCount() - bits0));
+      bits0 = w.bitCount();
+    }
     ops.clear();
     blockStart = end;
   }
@@ -285,7 +334,7 @@ struct Encoder {
         }
       }
       if (current.gain > 0) {
-        takeMatch(current);
+        takeMatch(t, current);
         t += current.length;
       } else {
         ++pendingLiterals;

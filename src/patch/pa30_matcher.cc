@@ -49,6 +49,7 @@ template <typename LengthFn>
 void walkChain(const Pa30RingChain& chain, uint32_t h, uint32_t depth, uint64_t base, LengthFn length,
                std::vector<Pa30Candidate>& out) {
   uint32_t best = 3;
+  constexpr uint32_t kNiceLength = 256;  // long enough: stop looking
   uint32_t link = chain.head[h];
   uint64_t ring = uint64_t(chain.ringMask) + 1;
   while (link != 0 && depth-- > 0) {
@@ -57,6 +58,7 @@ void walkChain(const Pa30RingChain& chain, uint32_t h, uint32_t depth, uint64_t 
     if (len > best) {
       out.push_back({base + pos, len});
       best = len;
+      if (len >= kNiceLength) break;
     }
     if (uint64_t(pos) + ring < chain.inserted) break;  // its link was overwritten
     uint32_t next = chain.prev[pos & chain.ringMask];

@@ -51,24 +51,29 @@ Bytes textBytes(size_t size, uint32_t seed) {
 // Small scattered changes: overwrites, insertions and deletions.
 Bytes scatterEdits(const Bytes& in, size_t edits, uint32_t seed) {
   std::mt19937 rng(seed);
-  Bytes out = in;
-  for (size_t i = 0; i < edits && !out.empty(); ++i) {
-    size_t at = rng() % out.size();
+  std::vector<size_t> places(edits);
+  for (auto& at : places) at = in.empty() ? 0 : rng() % in.size();
+  std::sort(places.begin(), places.end());
+  Bytes out;
+  out.reserve(in.size() + edits * 8);
+  size_t pos = 0;
+  for (size_t at : places) {
+    if (at < pos) continue;  // inside the previous edit
+    out.insert(out.end(), in.begin() + long(pos), in.begin() + long(at));
+    pos = at;
     size_t len = 1 + rng() % 8;
     switch (rng() % 3) {
       case 0:
-        for (size_t k = at; k < std::min(out.size(), at + len); ++k) out[k] = uint8_t(rng());
+        for (size_t k = 0; k < len && pos < in.size(); ++k, ++pos) out.push_back(uint8_t(rng()));
         break;
-      case 1: {
-        Bytes ins(len);
-        for (auto& b : ins) b = uint8_t(rng());
-        out.insert(out.begin() + long(at), ins.begin(), ins.end());
+      case 1:
+        for (size_t k = 0; k < len; ++k) out.push_back(uint8_t(rng()));
         break;
-      }
       default:
-        out.erase(out.begin() + long(at), out.begin() + long(std::min(out.size(), at + len)));
+        pos = std::min(in.size(), pos + len);
     }
   }
+  out.insert(out.end(), in.begin() + long(pos), in.end());
   return out;
 }
 
@@ -399,6 +404,7 @@ TEST(Pa30E8Filter, DecodesOnlyWhenTheHashSettlesIt) {
   // Data stored with the longer scan limit (an E8 byte in the last ten
   // bytes tells the limits apart) is found by the second try.
   Bytes tail = target;
+  std::fill(tail.end() - 12, tail.end(), 0);
   size_t at = tail.size() - 8;
   tail[at] = 0xE8;
   tail[at + 1] = 0x10;

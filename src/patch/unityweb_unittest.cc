@@ -195,15 +195,6 @@ TEST(UnityWebParseTest, PropertiesAndDictionary) {
   EXPECT_TRUE(parses(raw));
 }
 
-TEST(UnityWebParseTest, FailureLeavesHeaderAlone) {
-  UnityWebHeader header;
-  header.headerSize = 1234;
-  RawBundle raw;
-  raw.dictionarySize = 0;
-  EXPECT_FALSE(parseUnityWebHeader(raw.bytes(), header));
-  EXPECT_EQ(header.headerSize, 1234u);
-}
-
 TEST(UnityWebAssembleTest, WritesTheGameLayout) {
   const RawBundle raw;
   const Bytes source = raw.bytes();

@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "common/bytes.h"
+#include "platform/platform.h"
 
 struct zip;  // libzip's archive handle (zip_t)
 
@@ -99,7 +100,7 @@ struct ZipReader {
 // The state the write callback below works on while an entry is streamed
 // into a file.
 struct ExtractSink {
-  std::FILE* file = nullptr;  // the open destination, written with fwrite
+  FileHandle file = kInvalidFile;  // the open destination
   uint32_t crc = 0;           // running CRC-32 of the bytes written
   uint64_t written = 0;       // bytes written so far
   uint64_t expectedSize = 0;  // carried for the caller; the callback ignores it

@@ -150,13 +150,13 @@ TEST_F(ZipReaderTest, SinkWritesFileWithRunningCrc) {
   ZipReader reader;
   ASSERT_TRUE(reader.open(wpath("s.zip")));
 
-  std::FILE* out = std::fopen(path("out.bin").c_str(), "wb");
-  ASSERT_NE(out, nullptr);
+  FileHandle out = nativePlatform().createFile(wpath("out.bin"));
+  ASSERT_NE(out, kInvalidFile);
   ExtractSink sink;
   sink.file = out;
   sink.expectedSize = content.size();
   bool ok = reader.extractToCallback(0, extractSinkWrite, &sink);
-  std::fclose(out);
+  nativePlatform().closeFile(out);
   ASSERT_TRUE(ok);
   EXPECT_EQ(sink.written, content.size());
   EXPECT_EQ(sink.crc, crcOf(content));
@@ -374,10 +374,10 @@ TEST_F(ZipReaderTest, PatchedByteInWrittenArchiveFailsItsCrc) {
   EXPECT_FALSE(reader.extractToMemory(0, 1 << 20, out));
   EXPECT_EQ(reader.lastError, ZipError::DataMismatch);
   ExtractSink sink;
-  sink.file = std::fopen(path("out.bin").c_str(), "wb");
-  ASSERT_NE(sink.file, nullptr);
+  sink.file = nativePlatform().createFile(wpath("out.bin"));
+  ASSERT_NE(sink.file, kInvalidFile);
   EXPECT_FALSE(reader.extractToCallback(0, extractSinkWrite, &sink));
-  std::fclose(sink.file);
+  nativePlatform().closeFile(sink.file);
   EXPECT_EQ(reader.lastError, ZipError::DataMismatch);
   EXPECT_EQ(sink.written, content.size());  // the whole entry went through first
   EXPECT_NE(sink.crc, crcOf(content));
@@ -424,30 +424,30 @@ TEST_F(ZipReaderTest, SinkStopsOnCancelAndOnWriteFailure) {
   ASSERT_TRUE(reader.open(wpath("k.zip")));
 
   CancellingSink c;
-  c.sink.file = std::fopen(path("out.bin").c_str(), "wb");
-  ASSERT_NE(c.sink.file, nullptr);
+  c.sink.file = nativePlatform().createFile(wpath("out.bin"));
+  ASSERT_NE(c.sink.file, kInvalidFile);
   c.sink.cancel = &c.flag;
   EXPECT_FALSE(reader.extractToCallback(0, cancelAfterFirstChunk, &c));
-  std::fclose(c.sink.file);
+  nativePlatform().closeFile(c.sink.file);
   EXPECT_EQ(reader.lastError, ZipError::Rejected);
   EXPECT_EQ(c.sink.written, kZipChunkSize);
 
   // A set flag stops before anything is written.
   std::atomic<bool> already{true};
   ExtractSink early;
-  early.file = std::fopen(path("out2.bin").c_str(), "wb");
+  early.file = nativePlatform().createFile(wpath("out2.bin"));
   early.cancel = &already;
   EXPECT_FALSE(reader.extractToCallback(0, extractSinkWrite, &early));
-  std::fclose(early.file);
+  nativePlatform().closeFile(early.file);
   EXPECT_EQ(early.written, 0u);
   EXPECT_EQ(fs::file_size(path("out2.bin")), 0u);
 
   // A full disk: the write fails and the entry is abandoned.
   ExtractSink full;
-  full.file = std::fopen("/dev/full", "wb");
-  if (full.file) {
+  full.file = nativePlatform().createFile(L"/dev/full");
+  if (full.file != kInvalidFile) {
     EXPECT_FALSE(reader.extractToCallback(0, extractSinkWrite, &full));
-    std::fclose(full.file);
+    nativePlatform().closeFile(full.file);
     EXPECT_EQ(reader.lastError, ZipError::Rejected);
     EXPECT_LT(full.written, content.size());
   }

@@ -1,0 +1,136 @@
+#include "xapk/xapk_extract.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "common/crc32.h"
+#include "common/utf8.h"
+#include "install/folder_ops.h"
+#include "pack/pack_items.h"
+#include "platform/platform.h"
+
+namespace velmo {
+namespace {
+
+// Deflate expands at most about 1032:1; any claim beyond that is damage.
+constexpr uint64_t kMaxDeflateRatio = 1032;
+
+}  // namespace
+
+bool extractEntryToFile(XapkSource& s, XapkArchive archive, const std::wstring& entryPath,
+                        const std::wstring& destination, uint64_t expectedSize, uint32_t expectedCrc,
+                        const std::atomic<bool>* cancel, std::wstring& errorText) {
+  ZipReader& reader = innerArchive(s, archive);
+  int64_t index = reader.locate(entryPath);
+  if (index < 0) {
+    errorText = L"The XAPK is missing " + entryPath + L".";
+    return false;
+  }
+  ZipEntryStat st;
+  if (!reader.isOpen || !reader.stat(uint64_t(index), st)) {
+    errorText = L"The XAPK entry could not be read (" + entryPath + L").";
+    return false;
+  }
+  if (st.uncompressedSize != expectedSize || st.crc32 != expectedCrc) {
+    errorText = L"The XAPK entry does not match the expected data (" + entryPath + L").";
+    return false;
+  }
+  createDirectoryChain(parentFolder(destination));
+  const PlatformOps& os = platform();
+  FileHandle f = os.createFile(destination);
+  if (f == kInvalidFile) {
+    errorText = L"Could not write\n" + destination;
+    return false;
+  }
+  ExtractSink sink;
+  sink.file = f;
+  sink.expectedSize = expectedSize;
+  sink.cancel = cancel;
+  bool ok = reader.extractToCallback(uint64_t(index), extractSinkWrite, &sink);
+  os.closeFile(f);
+  if (ok && sink.crc == expectedCrc && sink.written == expectedSize) return true;
+  os.deleteFile(destination);
+  errorText = (cancel && cancel->load()) ? L"Cancelled." : L"The XAPK entry failed its CRC (" + entryPath + L").";
+  return false;
+}
+
+bool extractEntryToMemory(XapkSource& s, XapkArchive archive, const std::wstring& entryPath, Bytes& out,
+                          std::wstring& errorText) {
+  ZipReader& reader = innerArchive(s, archive);
+  int64_t index = reader.locate(entryPath);
+  if (index < 0) {
+    errorText = L"The XAPK is missing " + entryPath + L".";
+    return false;
+  }
+  ZipEntryStat st;
+  if (!reader.isOpen || !reader.stat(uint64_t(index), st)) {
+    errorText = L"The XAPK entry could not be read (" + entryPath + L").";
+    return false;
+  }
+  uint64_t cap = kMaxEntryInMemory;
+  if (st.compressedSize <= cap / kMaxDeflateRatio) cap = std::max<uint64_t>(st.compressedSize * kMaxDeflateRatio, 4096);
+  if (st.method == 0) cap = std::min(cap, st.compressedSize);
+  out.clear();
+  if (st.uncompressedSize > cap) {
+    errorText = L"The XAPK entry could not be read (" + entryPath + L").";
+    return false;
+  }
+  if (!reader.extractToMemory(uint64_t(index), cap, out)) {
+    errorText = reader.lastError == ZipError::DataMismatch
+                    ? L"The XAPK entry failed its CRC (" + entryPath + L")."
+                    : L"The XAPK entry could not be read (" + entryPath + L").";
+    return false;
+  }
+  if (out.size() != st.uncompressedSize || crc32Update(0, out.data(), out.size()) != st.crc32) {
+    errorText = L"The XAPK entry failed its CRC (" + entryPath + L").";
+    return false;
+  }
+  return true;
+}
+
+bool verifyXapkFingerprint(XapkSource& s, const PatchPack& pack, std::wstring& text) {
+  if (!s.isOpen) {
+    text = L"The XAPK is not open.";
+    return false;
+  }
+  Bytes asset = readAsset(pack, L"xapk_fingerprint");
+  if (asset.empty()) {
+    text = L"The patcher data is missing its XAPK fingerprint.";
+    return false;
+  }
+  std::string all(asset.begin(), asset.end());
+  size_t start = 0;
+  while (start <= all.size()) {
+    size_t end = all.find('\n', start);
+    if (end == std::string::npos) end = all.size();
+    std::string line = all.substr(start, end - start);
+    start = end + 1;
+    size_t bar1 = line.find('|');
+    if (bar1 == std::string::npos || bar1 + 1 == line.size()) continue;
+    size_t bar2 = line.find('|', bar1 + 1);
+    if (bar2 == std::string::npos || bar2 + 1 == line.size()) continue;
+    size_t bar3 = line.find('|', bar2 + 1);
+    if (bar3 == std::string::npos) continue;
+    // The fields end at their "|", which the C parsers stop at anyway.
+    long archive = std::atol(line.substr(0, bar1).c_str());
+    std::wstring entry = fromUtf8(std::string_view(line).substr(bar1 + 1, bar2 - bar1 - 1));
+    unsigned long long size = std::strtoull(line.substr(bar2 + 1, bar3 - bar2 - 1).c_str(), nullptr, 10);
+    unsigned long crc = std::strtoul(line.substr(bar3 + 1).c_str(), nullptr, 16);
+    ZipReader& reader = innerArchive(s, archive == 1 ? XapkArchive::Apk : XapkArchive::Obb);
+    int64_t index = reader.locate(entry);
+    ZipEntryStat st;
+    bool pass = index >= 0 && reader.isOpen && reader.stat(uint64_t(index), st) && st.uncompressedSize == size &&
+                st.crc32 == uint32_t(crc) && crc <= 0xFFFFFFFFul;
+    if (!pass) {
+      text = L"This is not the expected VELMO XAPK (entry " + entry + L" failed its CRC).";
+      return false;
+    }
+  }
+  text = s.name;
+  if (!s.version.empty()) text += L" " + s.version;
+  text += L" - XAPK verified";
+  return true;
+}
+
+}  // namespace velmo

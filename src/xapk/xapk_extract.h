@@ -1,0 +1,24 @@
+#pragma once
+// Reading one entry of the inner APK or OBB, into a file or into memory,
+// proven by size and CRC-32; and the fingerprint check of the opened XAPK.
+#include <atomic>
+#include <string>
+
+#include "xapk/xapk_source.h"
+
+namespace velmo {
+
+// Entries read whole into memory are at most this large; a claim above it
+// (or above what the entry's compressed bytes can expand to) is refused
+// before anything is allocated.
+constexpr uint64_t kMaxEntryInMemory = uint64_t(1) << 30;
+
+bool extractEntryToFile(XapkSource& source, XapkArchive archive, const std::wstring& entryPath,
+                        const std::wstring& destination, uint64_t expectedSize, uint32_t expectedCrc,
+                        const std::atomic<bool>* cancel, std::wstring& errorText);
+bool extractEntryToMemory(XapkSource& source, XapkArchive archive, const std::wstring& entryPath, Bytes& out,
+                          std::wstring& errorText);
+
+bool verifyXapkFingerprint(XapkSource& source, const PatchPack& pack, std::wstring& text);
+
+}  // namespace velmo

@@ -1,0 +1,152 @@
+#include "xapk/xapk_source.h"
+
+#include <cwctype>
+
+#include "common/utf8.h"
+#include "install/folder_ops.h"
+#include "install/install_state.h"
+#include "pack/pack_items.h"
+#include "platform/platform.h"
+#include "xapk/xapk_extract.h"
+
+namespace velmo {
+namespace {
+
+bool endsWithLower(const std::wstring& name, const wchar_t* suffix) {
+  std::wstring lower;
+  for (wchar_t c : name) lower.push_back(wchar_t(std::towlower(wint_t(c))));
+  return lower.size() > 4 && lower.compare(lower.size() - 4, 4, suffix) == 0;
+}
+
+enum class CopyResult { Ok, NotCreated, Damaged };
+
+// Streams one XAPK entry into a temporary copy, proving its CRC-32.
+CopyResult copyInnerArchive(XapkSource& s, int64_t index, const std::wstring& path, uint32_t crc) {
+  const PlatformOps& os = platform();
+  FileHandle f = os.createFile(path);
+  if (f == kInvalidFile) return CopyResult::NotCreated;
+  ExtractSink sink;
+  sink.file = f;
+  bool ok = s.xapk.extractToCallback(uint64_t(index), extractSinkWrite, &sink);
+  os.closeFile(f);
+  return ok && sink.crc == crc ? CopyResult::Ok : CopyResult::Damaged;
+}
+
+}  // namespace
+
+void parseXapkInfo(ByteView text, XapkInfo& info) {
+  std::string_view all(reinterpret_cast<const char*>(text.data()), text.size());
+  size_t start = 0;
+  while (start <= all.size()) {
+    size_t end = all.find('\n', start);
+    if (end == std::string_view::npos) end = all.size();
+    std::string_view line = all.substr(start, end - start);
+    size_t eq = line.find('=');
+    if (eq != std::string_view::npos) {
+      std::string_view key = line.substr(0, eq);
+      std::wstring value = fromUtf8(line.substr(eq + 1));
+      if (key == "apk_entry") info.apkEntry = value;
+      else if (key == "obb_entry") info.obbEntry = value;
+      else if (key == "name") info.name = value;
+      else if (key == "version") info.version = value;
+    }
+    start = end + 1;
+  }
+}
+
+std::wstring xapkTempFolder() {
+  std::wstring base = platform().tempFolder();
+  if (base.empty()) return base;
+  return joinPath(base, L"velmo-patcher-" + std::to_wstring(platform().processId()));
+}
+
+ZipReader& innerArchive(XapkSource& source, XapkArchive archive) {
+  return archive == XapkArchive::Apk ? source.apk : source.obb;
+}
+
+void closeXapk(XapkSource& s) {
+  s.apk.close();
+  s.obb.close();
+  s.xapk.close();
+  if (!s.tempFolder.empty()) {
+    removeTree(s.tempFolder);
+    s.tempFolder.clear();
+  }
+  s.isOpen = false;
+}
+
+bool openXapk(XapkSource& s, const PatchPack& pack, const std::wstring& path, std::wstring& errorText) {
+  auto fail = [&](const std::wstring& text) {
+    errorText = text;
+    return false;
+  };
+  closeXapk(s);
+  std::wstring temp = xapkTempFolder();
+  if (temp.empty()) return fail(L"Could not find the temporary folder.");
+  s.tempFolder = temp;
+  if (!createDirectoryChain(s.tempFolder)) return fail(L"Could not create the temporary folder.");
+  if (!s.xapk.open(path)) return fail(L"The XAPK is missing or is not a zip file.");
+
+  XapkInfo info{L"", L"", s.name, s.version};
+  Bytes infoBytes = readAsset(pack, L"xapk_info");
+  if (!infoBytes.empty()) parseXapkInfo(infoBytes, info);
+  s.name = info.name;
+  s.version = info.version;
+  std::wstring apkEntry = info.apkEntry, obbEntry = info.obbEntry;
+
+  if (apkEntry.empty() || obbEntry.empty()) {
+    for (uint64_t i = 0, n = s.xapk.entryCount(); i < n; ++i) {
+      ZipEntryStat st;
+      if (!s.xapk.stat(i, st)) continue;
+      std::wstring entryName = fromUtf8(st.name);
+      if (apkEntry.empty() && endsWithLower(entryName, L".apk")) apkEntry = entryName;
+      if (obbEntry.empty() && endsWithLower(entryName, L".obb")) obbEntry = entryName;
+    }
+  }
+  if (apkEntry.empty() || obbEntry.empty()) {
+    return fail(L"This XAPK does not contain an APK and an OBB.\nIt is not a Harrowmere XAPK.");
+  }
+  s.apkPath = joinPath(s.tempFolder, L"game.apk");
+  s.obbPath = joinPath(s.tempFolder, L"game.obb");
+
+  int64_t apkIndex = s.xapk.locate(apkEntry);
+  int64_t obbIndex = s.xapk.locate(obbEntry);
+  if (apkIndex < 0) return fail(L"The XAPK is missing " + apkEntry + L".");
+  if (obbIndex < 0) return fail(L"The XAPK is missing " + obbEntry + L".");
+  ZipEntryStat apkStat, obbStat;
+  if (!s.xapk.stat(uint64_t(apkIndex), apkStat) || !s.xapk.stat(uint64_t(obbIndex), obbStat)) {
+    return fail(L"The XAPK's inner archives could not be read.");
+  }
+
+  uint64_t freeBytes = 0;
+  if (platform().freeSpace(s.tempFolder, freeBytes)) {
+    // Saturating: claimed sizes come from the user's file.
+    uint64_t needed = apkStat.uncompressedSize;
+    needed = needed > UINT64_MAX - obbStat.uncompressedSize ? UINT64_MAX : needed + obbStat.uncompressedSize;
+    needed = needed > UINT64_MAX - kTempSpaceMargin ? UINT64_MAX : needed + kTempSpaceMargin;
+    if (freeBytes < needed) {
+      return fail(L"Not enough temporary disk space for the XAPK's inner archives.\nNeed " + formatSize(needed) +
+                  L"; " + formatSize(freeBytes) + L" are free.");
+    }
+  }
+  errorText.clear();
+  createDirectoryChain(s.tempFolder);
+
+  switch (copyInnerArchive(s, apkIndex, s.apkPath, apkStat.crc32)) {
+    case CopyResult::NotCreated: return fail(L"Could not write the temporary APK.");
+    case CopyResult::Damaged: return fail(L"The XAPK's APK is damaged (" + apkEntry + L").");
+    case CopyResult::Ok: break;
+  }
+  switch (copyInnerArchive(s, obbIndex, s.obbPath, obbStat.crc32)) {
+    case CopyResult::NotCreated: return fail(L"Could not write the temporary OBB.");
+    case CopyResult::Damaged: return fail(L"The XAPK's OBB is damaged (" + obbEntry + L").");
+    case CopyResult::Ok: break;
+  }
+  if (!s.apk.open(s.apkPath) || !s.obb.open(s.obbPath)) {
+    return fail(L"The XAPK's inner APK/OBB could not be opened.");
+  }
+  s.isOpen = true;
+  return true;
+}
+
+}  // namespace velmo

@@ -1,0 +1,49 @@
+#pragma once
+// The one opened XAPK: the user's zip, temporary copies of its inner APK and
+// OBB (read through their own zip readers), and the package name and
+// version from the pack's xapk_info asset.
+#include <atomic>
+#include <string>
+
+#include "common/bytes.h"
+#include "pack/pack_format.h"
+#include "pack/pack_loader.h"
+#include "xapk/zip_reader.h"
+
+namespace velmo {
+
+constexpr uint64_t kTempSpaceMargin = 134217728;  // 128 MiB above the two copies
+
+struct XapkSource {
+  ZipReader xapk;
+  ZipReader apk;
+  ZipReader obb;
+  std::wstring tempFolder;
+  std::wstring apkPath;
+  std::wstring obbPath;
+  std::wstring name = L"Harrowmere";
+  std::wstring version;
+  bool isOpen = false;
+};
+
+// What xapk_info says; fields the asset does not set keep their values.
+struct XapkInfo {
+  std::wstring apkEntry;
+  std::wstring obbEntry;
+  std::wstring name;
+  std::wstring version;
+};
+// key=value lines split at the first "=", LF-separated, no trimming; the
+// last of a repeated key wins.
+void parseXapkInfo(ByteView text, XapkInfo& info);
+
+bool openXapk(XapkSource& source, const PatchPack& pack, const std::wstring& path, std::wstring& errorText);
+void closeXapk(XapkSource& source);
+
+// The temporary folder name of this process.
+std::wstring xapkTempFolder();
+
+// The inner archive a selector names: 1 the APK, anything else the OBB.
+ZipReader& innerArchive(XapkSource& source, XapkArchive archive);
+
+}  // namespace velmo

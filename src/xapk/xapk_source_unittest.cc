@@ -1,0 +1,304 @@
+#include "xapk/xapk_source.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "common/crc32.h"
+#include "common/utf8.h"
+#include "support/test_util.h"
+#include "support/xapk_fixture.h"
+#include "xapk/xapk_extract.h"
+
+namespace velmo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace velmo::test;
+
+std::string hex(uint32_t v, bool lower = false) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, lower ? "%x" : "%X", v);
+  return buf;
+}
+
+uint32_t crcOf(const Bytes& b) { return crc32Update(0, b.data(), b.size()); }
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Every test gets its own TMPDIR so leftovers are visible.
+class XapkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    spec.apkEntries = {{"assets/bin/Data/mainData", text("main data"), false},
+                       {"assets/bin/Data/level0", level0, false},
+                       {"assets/bin/Data/empty", {}, true},
+                       {"assets/bin/Data/big", big, true}};
+    spec.obbEntries = {{"TITMN01A.unity3d", text("bundle bytes"), true}};
+  }
+  void TearDown() override {
+    closeXapk(source);
+    ::unsetenv("TMPDIR");
+  }
+  std::string fingerprintLine(int archive, const std::string& name, const Bytes& bytes, bool lower = false) {
+    return std::to_string(archive) + "|" + name + "|" + std::to_string(bytes.size()) + "|" + hex(crcOf(bytes), lower);
+  }
+  bool usePack(const std::string& info, const std::string& fingerprint) {
+    std::vector<std::pair<std::string, std::string>> assets;
+    if (!info.empty()) assets.push_back({"xapk_info", info});
+    if (!fingerprint.empty()) assets.push_back({"xapk_fingerprint", fingerprint});
+    return makeAssetPack(assets, pack);
+  }
+  bool open(std::wstring& error) {
+    if (!writeXapk(dir / "game.xapk", spec)) return false;
+    return openXapk(source, pack.pack, wide(dir / "game.xapk"), error);
+  }
+  bool tempIsClean() { return fs::is_empty(tmp.path()); }
+
+  TempDir tmp, dir;
+  Bytes level0 = text("level zero");
+  Bytes big = randomBytes(3 * 1024 * 1024, 8);
+  XapkSpec spec;
+  OwnedPack pack;
+  XapkSource source;
+};
+
+TEST_F(XapkTest, InfoNamesTheEntriesAndTheSearchIsSkipped) {
+  spec.extraOuter = {{"decoy.apk", zipBytes({{"x", text("decoy"), true}}), true},
+                     {"decoy.obb", text("not a zip"), true}};
+  ASSERT_TRUE(usePack("name=VELMO\nversion=1.0.7\napk_entry=" + spec.apkName + "\nobb_entry=" + spec.obbName + "\n",
+                      fingerprintLine(1, "assets/bin/Data/level0", level0)));
+  std::wstring error;
+  ASSERT_TRUE(open(error)) << toUtf8(error);
+  EXPECT_TRUE(source.isOpen);
+  EXPECT_EQ(source.apkPath, wide(tmp.path() + "/velmo-patcher-" + std::to_string(::getpid()) + "/game.apk"));
+  std::wstring line;
+  ASSERT_TRUE(verifyXapkFingerprint(source, pack.pack, line));
+  EXPECT_EQ(line, L"VELMO 1.0.7 - XAPK verified");
+  closeXapk(source);
+  EXPECT_TRUE(tempIsClean());
+}
+
+TEST_F(XapkTest, OpenFailuresEachGiveTheirMessageAndLeaveNothingAfterClose) {
+  std::wstring error;
+  ASSERT_TRUE(usePack("apk_entry=other.apk\nobb_entry=" + spec.obbName, "1|a|1|0"));
+  EXPECT_FALSE(open(error));
+  EXPECT_EQ(error, L"The XAPK is missing other.apk.");
+  closeXapk(source);
+  EXPECT_TRUE(tempIsClean());
+
+  ASSERT_TRUE(usePack("name=VELMO", "1|a|1|0"));
+  spec.omitObb = true;
+  EXPECT_FALSE(open(error));
+  EXPECT_EQ(error, L"This XAPK does not contain an APK and an OBB.\nIt is not a Harrowmere XAPK.");
+  closeXapk(source);
+  EXPECT_TRUE(tempIsClean());
+
+  writeText(dir / "plain.txt", "not a zip");
+  EXPECT_FALSE(openXapk(source, pack.pack, wide(dir / "plain.txt"), error));
+  EXPECT_EQ(error, L"The XAPK is missing or is not a zip file.");
+  EXPECT_FALSE(openXapk(source, pack.pack, wide(dir / "missing.xapk"), error));
+  EXPECT_EQ(error, L"The XAPK is missing or is not a zip file.");
+  std::wstring text;
+  EXPECT_FALSE(verifyXapkFingerprint(source, pack.pack, text));
+  EXPECT_EQ(text, L"The XAPK is not open.");
+  closeXapk(source);
+  EXPECT_TRUE(tempIsClean());
+}
+
+TEST_F(XapkTest, SuffixSearchKeepsTheStoredCapitals) {
+  spec.apkName = "Base.APK";
+  spec.obbName = "main.1.OBB";
+  spec.extraOuter = {{"dir/", {}, true}, {".apk", text("x"), true}};
+  ASSERT_TRUE(usePack("", "2|TITMN01A.unity3d|12|" + hex(crcOf(text("bundle bytes")))));
+  std::wstring error;
+  ASSERT_TRUE(open(error)) << toUtf8(error);
+  EXPECT_EQ(source.name, L"Harrowmere");
+  std::wstring line;
+  ASSERT_TRUE(verifyXapkFingerprint(source, pack.pack, line));
+  EXPECT_EQ(line, L"Harrowmere - XAPK verified");
+
+  // A damaged inner archive is named with its capitals.
+  XapkSpec damaged = spec;
+  Bytes apk = zipBytes(spec.apkEntries);
+  std::vector<RawZipEntry> raw(2);
+  ASSERT_TRUE(makeRawZipEntry("Base.APK", apk, true, raw[0]));
+  raw[0].crc32 ^= 1;
+  ASSERT_TRUE(makeRawZipEntry("main.1.OBB", zipBytes(spec.obbEntries), true, raw[1]));
+  ASSERT_TRUE(writeRawZip(dir / "bad.xapk", raw, false));
+  EXPECT_FALSE(openXapk(source, pack.pack, wide(dir / "bad.xapk"), error));
+  EXPECT_EQ(error, L"The XAPK's APK is damaged (Base.APK).");
+}
+
+TEST_F(XapkTest, ReopeningRebuildsTheTemporaryFolder) {
+  ASSERT_TRUE(usePack("", "1|x"));
+  std::wstring error;
+  ASSERT_TRUE(open(error)) << toUtf8(error);
+  std::string folder = toUtf8(source.tempFolder);
+  writeText(folder + "/stray", "left from before");
+  ASSERT_TRUE(openXapk(source, pack.pack, wide(dir / "game.xapk"), error));
+  EXPECT_FALSE(exists(folder + "/stray"));
+  EXPECT_TRUE(exists(folder + "/game.obb"));
+}
+
+TEST_F(XapkTest, TemporarySpaceIsCheckedWhenItCanBe) {
+  ASSERT_TRUE(usePack("", "1|x"));
+  PlatformOps ops = nativePlatform();
+  ops.freeSpace = [](const std::wstring&, uint64_t& bytes) {
+    bytes = 1000;
+    return true;
+  };
+  std::wstring error;
+  {
+    ScopedPlatformOverride seam(ops);
+    EXPECT_FALSE(open(error));
+  }
+  EXPECT_EQ(error.rfind(L"Not enough temporary disk space for the XAPK's inner archives.\nNeed 131 MB; 1 KB are free.", 0),
+            0u)
+      << toUtf8(error);
+  ops.freeSpace = [](const std::wstring&, uint64_t&) { return false; };
+  ScopedPlatformOverride seam(ops);
+  EXPECT_TRUE(open(error)) << toUtf8(error);
+}
+
+TEST_F(XapkTest, FingerprintLineRules) {
+  std::wstring error, line;
+  auto check = [&](const std::string& fingerprint) {
+    EXPECT_TRUE(usePack("name=VELMO", fingerprint));
+    closeXapk(source);
+    EXPECT_TRUE(open(error)) << toUtf8(error);
+    return verifyXapkFingerprint(source, pack.pack, line);
+  };
+  EXPECT_TRUE(check("no bars here\n\n|\n1|2|\n1||3\n"));  // nothing usable passes
+  EXPECT_EQ(line, L"VELMO - XAPK verified");
+  EXPECT_TRUE(check(fingerprintLine(3, "TITMN01A.unity3d", text("bundle bytes"))));  // 3 means the OBB
+  EXPECT_TRUE(check(fingerprintLine(1, "ASSETS/BIN/DATA/LEVEL0", level0, true) + "\r\n"));
+  EXPECT_TRUE(check(" +1|assets/bin/Data/level0|" + std::to_string(level0.size()) + "|" + hex(crcOf(level0)) + "|x"));
+  EXPECT_FALSE(check(fingerprintLine(1, "assets/bin/Data/level0", level0) + "\n1|assets/bin/Data/mainData|9|0\n" +
+                     "1|assets/bin/Data/nothing|1|0\n"));
+  EXPECT_EQ(line, L"This is not the expected VELMO XAPK (entry assets/bin/Data/mainData failed its CRC).");
+  EXPECT_FALSE(check(fingerprintLine(2, "assets/bin/Data/level0", level0)));  // wrong archive
+  EXPECT_FALSE(check("1|assets/bin/Data/level0|" + std::to_string(level0.size() + 1) + "|" + hex(crcOf(level0))));
+
+  ASSERT_TRUE(usePack("name=VELMO", ""));
+  EXPECT_FALSE(verifyXapkFingerprint(source, pack.pack, line));
+  EXPECT_EQ(line, L"The patcher data is missing its XAPK fingerprint.");
+}
+
+TEST_F(XapkTest, ExtractToFileChecksBeforeAndAfterWriting) {
+  ASSERT_TRUE(usePack("", "1|x"));
+  std::wstring error;
+  ASSERT_TRUE(open(error));
+  std::string out = dir / "stage/VELMO_Data/level0";
+  EXPECT_TRUE(extractEntryToFile(source, XapkArchive::Apk, L"Assets/Bin/Data/Level0", wide(out), level0.size(),
+                                 crcOf(level0), nullptr, error));
+  EXPECT_EQ(readBytes(out), level0);
+  EXPECT_TRUE(extractEntryToFile(source, XapkArchive::Apk, L"assets/bin/Data/empty", wide(dir / "e"), 0, 0, nullptr,
+                                 error));
+  EXPECT_EQ(fs::file_size(dir / "e"), 0u);
+
+  EXPECT_FALSE(extractEntryToFile(source, XapkArchive::Apk, L"assets/bin/Data/level0", wide(dir / "n"),
+                                  level0.size(), crcOf(level0) ^ 1, nullptr, error));
+  EXPECT_EQ(error, L"The XAPK entry does not match the expected data (assets/bin/Data/level0).");
+  EXPECT_FALSE(exists(dir / "n"));
+  EXPECT_FALSE(extractEntryToFile(source, XapkArchive::Obb, L"assets/bin/Data/level0", wide(dir / "n"),
+                                  level0.size(), crcOf(level0), nullptr, error));
+  EXPECT_EQ(error, L"The XAPK is missing assets/bin/Data/level0.");
+  EXPECT_FALSE(extractEntryToFile(source, XapkArchive::Apk, L"assets/bin/Data/level0", wide(dir / "e/sub"),
+                                  level0.size(), crcOf(level0), nullptr, error));
+  EXPECT_EQ(error, L"Could not write\n" + wide(dir / "e/sub"));
+}
+
+std::atomic<bool>* gCancelOnWrite = nullptr;
+int gWritesBeforeFailure = 0;
+bool cancellingWrite(FileHandle f, const void* data, size_t size) {
+  if (gCancelOnWrite) *gCancelOnWrite = true;  // the window asks to stop during the copy
+  return nativePlatform().writeFile(f, data, size);
+}
+bool fillingWrite(FileHandle f, const void* data, size_t size) {
+  if (gWritesBeforeFailure-- <= 0) return false;  // the disk is full
+  return nativePlatform().writeFile(f, data, size);
+}
+
+TEST_F(XapkTest, CancelAndFullDiskDeleteThePartialFile) {
+  ASSERT_TRUE(usePack("", "1|x"));
+  std::wstring error;
+  ASSERT_TRUE(open(error));
+  std::atomic<bool> cancel{false};
+  PlatformOps ops = nativePlatform();
+  ops.writeFile = cancellingWrite;
+  gCancelOnWrite = &cancel;
+  {
+    ScopedPlatformOverride seam(ops);
+    EXPECT_FALSE(extractEntryToFile(source, XapkArchive::Apk, L"assets/bin/Data/big", wide(dir / "big"), big.size(),
+                                    crcOf(big), &cancel, error));
+  }
+  EXPECT_EQ(error, L"Cancelled.");
+  EXPECT_FALSE(exists(dir / "big"));
+
+  ops.writeFile = fillingWrite;
+  gWritesBeforeFailure = 1;
+  {
+    ScopedPlatformOverride seam(ops);
+    EXPECT_FALSE(extractEntryToFile(source, XapkArchive::Apk, L"assets/bin/Data/big", wide(dir / "big"), big.size(),
+                                    crcOf(big), nullptr, error));
+  }
+  EXPECT_EQ(error, L"The XAPK entry failed its CRC (assets/bin/Data/big).");
+  EXPECT_FALSE(exists(dir / "big"));
+
+  // The same fault while the XAPK's OBB is copied out.
+  gWritesBeforeFailure = 5;  // the APK copy (four chunks) fits, the OBB does not
+  ScopedPlatformOverride seam(ops);
+  spec.obbEntries = {{"TITMN01A.unity3d", randomBytes(5 * 1024 * 1024, 2), true}};
+  EXPECT_FALSE(open(error));
+  EXPECT_EQ(error, L"The XAPK's OBB is damaged (" + wide(spec.obbName) + L").");
+}
+
+TEST_F(XapkTest, ExtractToMemoryNeverTrustsTheClaimedSize) {
+  ASSERT_TRUE(usePack("", "1|x"));
+  std::wstring error;
+  ASSERT_TRUE(open(error));
+  Bytes out;
+  ASSERT_TRUE(extractEntryToMemory(source, XapkArchive::Apk, L"assets/bin/Data/big", out, error));
+  EXPECT_EQ(out, big);
+  ASSERT_TRUE(extractEntryToMemory(source, XapkArchive::Apk, L"assets/bin/Data/empty", out, error));
+  EXPECT_TRUE(out.empty());
+  closeXapk(source);
+
+  // An APK whose entries lie about their sizes: a terabyte claim, a stored
+  // entry one byte longer than claimed, and one shorter.
+  Bytes payload = randomBytes(1000, 3);
+  std::vector<RawZipEntry> raw(3);
+  ASSERT_TRUE(makeRawZipEntry("huge", payload, false, raw[0]));
+  raw[0].uncompressedSize = uint64_t(1) << 40;
+  ASSERT_TRUE(makeRawZipEntry("longer", payload, true, raw[1]));
+  raw[1].uncompressedSize = payload.size() - 1;
+  raw[1].crc32 = crc32Update(0, payload.data(), payload.size() - 1);
+  ASSERT_TRUE(makeRawZipEntry("shorter", payload, false, raw[2]));
+  raw[2].uncompressedSize = payload.size() + 1;
+  ASSERT_TRUE(writeRawZip(dir / "lying.apk", raw, true));
+  std::vector<ZipBuilderEntry> outer = {{spec.apkName, readBytes(dir / "lying.apk"), true},
+                                        {spec.obbName, zipBytes(spec.obbEntries), true}};
+  ASSERT_TRUE(writeZip(dir / "lying.xapk", outer));
+  ASSERT_TRUE(openXapk(source, pack.pack, wide(dir / "lying.xapk"), error)) << toUtf8(error);
+  EXPECT_FALSE(extractEntryToMemory(source, XapkArchive::Apk, L"huge", out, error));
+  EXPECT_EQ(error, L"The XAPK entry could not be read (huge).");
+  EXPECT_FALSE(extractEntryToMemory(source, XapkArchive::Apk, L"longer", out, error));
+  EXPECT_EQ(error, L"The XAPK entry failed its CRC (longer).");
+  EXPECT_FALSE(extractEntryToMemory(source, XapkArchive::Apk, L"shorter", out, error));
+  EXPECT_EQ(error, L"The XAPK entry failed its CRC (shorter).");
+}
+
+TEST(XapkInfo, ParsesKeyValueLines) {
+  XapkInfo info{L"", L"", L"Harrowmere", L""};
+  std::string t = "name=A=B\nversion=1.0 \r\nignored\n\nNAME=x\napk_entry=a.apk\napk_entry=b.apk";
+  parseXapkInfo(Bytes(t.begin(), t.end()), info);
+  EXPECT_EQ(info.name, L"A=B");
+  EXPECT_EQ(info.version, L"1.0 \r");
+  EXPECT_EQ(info.apkEntry, L"b.apk");
+  EXPECT_EQ(info.obbEntry, L"");
+}
+
+}  // namespace
+}  // namespace velmo
