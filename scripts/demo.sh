@@ -1,24 +1,33 @@
 #!/bin/sh
-# Builds a small pack, embeds it into the patcher and runs the patcher on it
-# unattended, saying what it showed.
+# The main job on the built-in demo data: makes the small demo game (once),
+# runs the patcher with the pack embedded unattended into a fresh folder,
+# and compares what it built with the expected Windows tree byte for byte.
 set -e
 BUILD=${1:-build}
-OUT=demo-out
-rm -rf "$OUT" && mkdir -p "$OUT/pack-src"
-printf '@echo off\nstart VELMO.exe\n' > "$OUT/pack-src/VELMO.bat"
-printf '{"name": "VELMO", "version": "1.0.7"}' > "$OUT/pack-src/xapk_info"
-cat > "$OUT/pack-src/manifest.json" <<'JSON'
-{"formatVersion": 2, "records": [
-  {"kind": "asset", "name": "xapk_info", "file": "xapk_info", "compress": true},
-  {"kind": "file", "path": "VELMO.bat", "file": "VELMO.bat"}
-]}
-JSON
-"$BUILD/velmo-pack" build "$OUT/pack-src/manifest.json" -o "$OUT/pack.bin"
-"$BUILD/velmo-pack" embed "$BUILD/velmo-patcher" "$OUT/pack.bin" -o "$OUT/velmo-patcher"
-echo "== the pack inside $OUT/velmo-patcher:"
-"$BUILD/velmo-pack" list "$OUT/velmo-patcher"
+DEMO=demo-out
+if [ ! -f "$DEMO/.complete" ] || [ "$BUILD/velmo-demo-game" -nt "$DEMO/.complete" ] || [ "$BUILD/velmo-patcher" -nt "$DEMO/.complete" ]; then
+  echo "== making the small demo game in $DEMO/"
+  rm -rf "$DEMO"
+  "$BUILD/velmo-demo-game" "$DEMO" --scale small --music --patcher "$BUILD/velmo-patcher"
+  touch "$DEMO/.complete"
+fi
+rm -rf "$DEMO/game" "$DEMO/patcher-auto.txt"
+echo "== $DEMO/velmo-patcher /auto $DEMO/harrowmere-1.0.7.xapk $DEMO/game"
+start=$(date +%s.%N)
 set +e
-"$OUT/velmo-patcher" /auto "" "$OUT/game"
+"$DEMO/velmo-patcher" /auto "$DEMO/harrowmere-1.0.7.xapk" "$DEMO/game"
 code=$?
-echo "== velmo-patcher /auto \"\" $OUT/game exited with $code; its log says:"
-cat "$OUT/patcher-auto.txt"; echo
+set -e
+end=$(date +%s.%N)
+echo "exit code: $code"
+printf 'log (%s/patcher-auto.txt): ' "$DEMO"; cat "$DEMO/patcher-auto.txt"; echo
+if [ -d "$DEMO/game" ]; then
+  files=$(find "$DEMO/game" -type f | wc -l)
+  bytes=$(find "$DEMO/game" -type f -printf '%s\n' | awk '{s+=$1} END {print s+0}')
+  echo "built: $files files, $bytes bytes in $(echo "$end - $start" | bc) s"
+fi
+if diff -r "$DEMO/expected" "$DEMO/game" >/dev/null 2>&1; then
+  echo "result: the built tree equals the expected Windows tree byte for byte"
+else
+  echo "result: the built tree DIFFERS from the expected Windows tree"; exit 1
+fi

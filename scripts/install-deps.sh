@@ -8,7 +8,7 @@ PKGS="build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libzip-dev zipcmp zip liblzma-dev libwim-dev libssl-dev zlib1g-dev nlohmann-json3-dev
   libgtk-3-dev libsdl2-dev
   fonts-dejavu-core fonts-liberation2 fonts-noto-cjk
-  xvfb xdotool xauth imagemagick"
+  xvfb xdotool xauth imagemagick bc"
 
 missing=""
 for p in $PKGS; do

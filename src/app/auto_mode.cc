@@ -1,6 +1,8 @@
 #include "app/auto_mode.h"
 
 #include "common/utf8.h"
+#include "install/install_job.h"
+#include "xapk/xapk_extract.h"
 #include "platform/platform.h"
 
 namespace velmo {
@@ -22,9 +24,26 @@ int runAutoMode(Startup& startup, InstallState& state) {
   if (!startup.packOk) return finish(kPackDamagedLogText, 1);
   const CommandLine& cl = startup.commandLine;
   if (cl.xapkPath.empty() || cl.destinationFolder.empty()) return finish(kUsageText, 1);
-  // Installing comes with the XAPK reader and the install job.
-  (void)state;
-  return finish(L"This build cannot install yet.", 1);
+  static XapkSource source;
+  std::wstring text;
+  if (!openXapk(source, startup.pack, cl.xapkPath, text)) return finish(text, 1);
+  if (!verifyXapkFingerprint(source, startup.pack, text)) {
+    writeAutoLog(startup.exeDirectory, text);
+    closeXapk(source);
+    return 1;
+  }
+  InstallOptions options;
+  options.xapkPath = cl.xapkPath;
+  options.destinationFolder = cl.destinationFolder;
+  InstallContext job;
+  job.pack = &startup.pack;
+  job.source = &source;
+  job.options = &options;
+  job.state = &state;
+  bool ok = runInstallJob(job);
+  writeAutoLog(startup.exeDirectory, ok ? std::wstring(L"OK") : copyErrorText(state));
+  closeXapk(source);
+  return ok ? 0 : 1;
 }
 
 }  // namespace velmo

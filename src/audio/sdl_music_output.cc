@@ -28,6 +28,9 @@ struct MusicDevice {
   size_t readPos = 0;
   // Touched only by the callback.
   VolumeRamp ramp;
+  // Touched only by the music thread: the device is unpaused when the first
+  // buffer is queued.
+  bool started = false;
 };
 
 namespace {
@@ -89,15 +92,22 @@ MusicDevice* openDevice(MusicEvent& bufferEvent, uint32_t volume) {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     return nullptr;
   }
-  SDL_PauseAudioDevice(device->id, 0);
   return device;
 }
 
 void setDeviceVolume(MusicDevice* device, uint32_t volume) { device->volume.store(volume, std::memory_order_relaxed); }
 
 bool writeBuffer(MusicDevice* device, MusicBuffer& buffer) {
-  std::lock_guard<std::mutex> hold(device->queueLock);
-  device->queue.push_back(&buffer);
+  {
+    std::lock_guard<std::mutex> hold(device->queueLock);
+    device->queue.push_back(&buffer);
+  }
+  // Outside queueLock: SDL takes its device lock here, and the callback runs
+  // under that lock before it takes queueLock.
+  if (!device->started) {
+    SDL_PauseAudioDevice(device->id, 0);
+    device->started = true;
+  }
   return true;
 }
 

@@ -47,7 +47,7 @@ inline void copyBack(uint8_t* dst, uint64_t dist, uint64_t length) {
 constexpr size_t kSlack = 16;
 // The output buffer starts at most this large and grows as output is really
 // produced, so a short delta claiming a huge size costs little.
-constexpr uint64_t kInitialOutput = uint64_t(64) << 20;
+constexpr uint64_t kInitialOutput = uint64_t(32) << 20;
 
 struct Decoder {
   ByteView source;

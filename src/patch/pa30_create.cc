@@ -3,9 +3,8 @@
 // Huffman tables fitted to their own instructions.
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
-#include <cstdio>
-#include <cstdlib>
 
 #include "patch/pa30.h"
 #include "patch/pa30_bits.h"
@@ -27,13 +26,36 @@ constexpr uint32_t kLazyLimit = 32;
 // offset (bytes were inserted or removed). When nothing better turns up,
 // offsets this close to the last source offset are tried directly: in
 // repetitive data the hash chains drown in look-alike candidates.
-constexpr uint32_t kResyncBelow = 16;
+constexpr uint32_t kResyncBelow = 64;
+// Literal runs longer than 2^kSkipShift bytes step over positions.
+constexpr unsigned kSkipShift = 5;
+constexpr uint32_t kMaxSkip = 8;
+// Only copies this long count as evidence of where the source lines up;
+// shorter ones are often coincidences in repetitive data.
+constexpr uint32_t kAnchorLength = 32;
 constexpr int64_t kResyncReach = 64;
 constexpr uint32_t kResyncAfterLiterals = 256;
 // Rough costs in bits that steer the parse; the real ones depend on the
 // tables built afterwards.
-constexpr int64_t kLiteralCost = 8;
-constexpr int64_t kMainSymbolCost = 8;
+// Costs are in sixteenths of a bit.
+constexpr int64_t kMainSymbolCost = 8 * 16;
+constexpr unsigned kEntropyChunkBits = 16;
+
+// Order-0 entropy of each 64 KiB of data: what a literal roughly costs there.
+std::vector<uint16_t> literalCosts(ByteView data) {
+  std::vector<uint16_t> costs;
+  for (size_t at = 0; at < data.size(); at += size_t(1) << kEntropyChunkBits) {
+    size_t end = std::min(data.size(), at + (size_t(1) << kEntropyChunkBits));
+    uint32_t counts[256] = {};
+    for (size_t i = at; i < end; ++i) ++counts[data[i]];
+    double bits = 0, total = double(end - at);
+    for (uint32_t c : counts) {
+      if (c != 0) bits -= double(c) / total * std::log2(double(c) / total);
+    }
+    costs.push_back(uint16_t(std::clamp(bits, 1.0, 8.0) * 16 + 0.5));
+  }
+  return costs;
+}
 
 struct Op {
   uint32_t literals;  // literal bytes before the match
@@ -100,8 +122,8 @@ void describeMatch(const Op& op, MatchCode& code) {
 
 int64_t lengthCost(uint32_t length) {
   if (length <= 8) return 0;
-  if (length <= 263) return 6;
-  return 8 + 2 * int64_t(std::bit_width(length));
+  if (length <= 263) return 6 * 16;
+  return (8 + 2 * int64_t(std::bit_width(length))) * 16;
 }
 
 struct Choice {
@@ -127,6 +149,7 @@ struct Encoder {
   uint32_t blockSize = 0;
   Pa30MatchFinder finder;
   std::vector<Pa30Candidate> candidates;
+  std::vector<uint16_t> literalCost;
   uint64_t repeat[3] = {0, 0, 0};
 
   uint64_t shifts[2] = {0, 0};  // distances of the latest copies from the source
@@ -171,7 +194,8 @@ struct Encoder {
         if (c.slot >= 43) offsetCost += c.slot >= 55 ? 6 : c.slot >= 47 ? 5 : 3;
       }
     }
-    c.gain = kLiteralCost * length - (kMainSymbolCost + offsetCost + lengthCost(length));
+    c.gain = int64_t(literalCost[t >> kEntropyChunkBits]) * length -
+             (kMainSymbolCost + offsetCost * 16 + lengthCost(length));
     if (c.gain > best.gain) best = c;
   }
 
@@ -218,12 +242,9 @@ struct Encoder {
   }
 
   void takeMatch(uint32_t t, const Choice& c) {
-    if (getenv("PA30_TRACE") && c.slot >= 8 && t > 5000000 && t < 5000000 + 200000) {
-      fprintf(stderr, "t=%u len=%u delta=%llu src=%d addr=%lld slot=%u r0=%llu sh0=%llu\n", t, c.length, (unsigned long long)c.delta, s + t - c.delta < s, (long long)(s + t - c.delta), c.slot, (unsigned long long)repeat[0], (unsigned long long)shifts[0]);
-    }
     ops.push_back({pendingLiterals, c.length, c.param, c.slot});
     pendingLiterals = 0;
-    if (s + t - c.delta < s && c.delta != shifts[0]) {
+    if (c.length >= kAnchorLength && s + t - c.delta < s && c.delta != shifts[0]) {
       shifts[1] = shifts[0];
       shifts[0] = c.delta;
     }
@@ -300,20 +321,13 @@ struct Encoder {
       }
       t += op.length;
     }
-    if (getenv("PA30_STATS")) {
-      static uint64_t lits = 0, kinds[8] = {}, bytesBy[8] = {}, bits0 = 0;
-      for (const Op& op : ops) { lits += op.literals; if (op.length) { int k = op.slot < 3 ? 0 : op.slot == 3 ? 1 : op.slot < 7 ? 2 : 3; kinds[k]++; bytesBy[k] += op.length; } }
-      fprintf(stderr, "block %u..%u lits %llu near %llu/%llu same %llu/%llu rep %llu/%llu dist %llu/%llu bits %llu\n", blockStart, end,
-        (unsigned long long)lits, (unsigned long long)kinds[0], (unsigned long long)bytesBy[0], (unsigned long long)kinds[1], (unsigned long long)bytesBy[1],
-        (unsigned long long)kinds[2], (unsigned long long)bytesBy[2], (unsigned long long)kinds[3], (unsigned long long)bytesBy[3], (unsigned long long)(w.bitCount() - bits0));
-      bits0 = w.bitCount();
-    }
     ops.clear();
     blockStart = end;
   }
 
   void parse() {
     finder.init(source, target);
+    literalCost = literalCosts(target);
     uint32_t t = 0;
     Choice current, next;
     bool carried = false;
@@ -334,14 +348,32 @@ struct Encoder {
         }
       }
       if (current.gain > 0) {
+        uint32_t back = extendBackwards(t, current);
+        t -= back;
+        pendingLiterals -= back;
+        current.length += back;
         takeMatch(t, current);
         t += current.length;
       } else {
-        ++pendingLiterals;
-        ++t;
+        // Long literal runs are searched more and more sparsely; a match
+        // found late is extended back over the bytes skipped.
+        uint32_t step = std::min<uint32_t>(1 + (pendingLiterals >> kSkipShift), kMaxSkip);
+        step = uint32_t(std::min<uint64_t>(step, n - t));
+        pendingLiterals += step;
+        t += step;
       }
     }
     flushBlock(t);
+  }
+
+  uint8_t virtualByte(uint64_t a) const { return a < s ? source[a] : target[a - s]; }
+
+  // How many of the literals just before t the match at t also covers.
+  uint32_t extendBackwards(uint32_t t, const Choice& c) const {
+    uint64_t a = s + t - c.delta;
+    uint32_t back = 0;
+    while (back < pendingLiterals && back < a && virtualByte(a - back - 1) == target[t - back - 1]) ++back;
+    return back;
   }
 };
 

@@ -23,8 +23,14 @@ inline uint64_t load64(const uint8_t* p) {
   return v;
 }
 inline uint32_t hash4(const uint8_t* p, unsigned shift) { return (load32(p) * 2654435761u) >> shift; }
-inline uint32_t hash8(const uint8_t* p, unsigned shift) {
-  return uint32_t((load64(p) * 0x9E3779B97F4A7C15ull) >> shift);
+// The far table keys on long runs: in repetitive data shorter keys recur
+// all over the source, and only the last occurrence of each is kept.
+constexpr uint32_t kFarKey = 64;
+inline uint32_t hashFar(const uint8_t* p, unsigned shift) {
+  uint64_t h = 0;
+  for (uint32_t i = 0; i < kFarKey; i += 8) h = (h + load64(p + i)) * 0x9E3779B97F4A7C15ull;
+  h ^= h >> 29;
+  return uint32_t((h * 0xBF58476D1CE4E5B9ull) >> shift);
 }
 
 unsigned bitsFor(uint64_t size, unsigned low, unsigned high) {
@@ -96,11 +102,13 @@ void Pa30MatchFinder::init(ByteView sourceBytes, ByteView targetBytes) {
   unsigned recentBits = bitsFor(target.size(), 10, kRecentRingBits);
   recent.init(std::min(recentBits, 20u), recentBits);
   farTable.clear();
-  if (source.size() >= 8 && target.size() >= 8) {
+  if (source.size() >= kFarKey && target.size() >= kFarKey) {
     unsigned farBits = bitsFor(source.size(), 10, kFarTableBits);
     farShift = 64 - farBits;
     farTable.assign(size_t(1) << farBits, 0);
-    for (size_t j = 0; j + 8 <= source.size(); ++j) farTable[hash8(source.data() + j, farShift)] = uint32_t(j + 1);
+    for (size_t j = 0; j + kFarKey <= source.size(); ++j) {
+      farTable[hashFar(source.data() + j, farShift)] = uint32_t(j + 1);
+    }
   }
 }
 
@@ -141,12 +149,12 @@ void Pa30MatchFinder::find(uint32_t t, std::vector<Pa30Candidate>& out) const {
               },
               out);
   }
-  if (!farTable.empty() && maxLength >= 8) {
-    uint32_t link = farTable[hash8(here, farShift)];
+  if (!farTable.empty() && maxLength >= kFarKey) {
+    uint32_t link = farTable[hashFar(here, farShift)];
     if (link != 0) {
       uint32_t j = link - 1;
       uint32_t len = pa30CommonPrefix(src + j, here, uint32_t(std::min<uint64_t>(maxLength, s - j)));
-      if (len >= 8) out.push_back({j, len});
+      if (len >= kFarKey) out.push_back({j, len});
     }
   }
 }

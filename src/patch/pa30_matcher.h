@@ -32,11 +32,11 @@ struct Pa30RingChain {
 struct Pa30MatchFinder {
   ByteView source;
   ByteView target;
-  uint32_t chainDepth = 24;
+  uint32_t chainDepth = 8;
 
   Pa30RingChain nearSource;  // source positions around the target offset
   Pa30RingChain recent;      // target positions just behind the current one
-  std::vector<uint32_t> farTable;  // source position + 1 by 8-byte hash
+  std::vector<uint32_t> farTable;  // source position + 1 by hash of the next 64 bytes
   unsigned farShift = 0;
 
   void init(ByteView sourceBytes, ByteView targetBytes);

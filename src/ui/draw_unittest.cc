@@ -90,7 +90,7 @@ TEST(Colour, StoredPremultipliedAndReadBackStraight) {
   EXPECT_EQ(premultiplyArgb(0x00123456), 0u);
   EXPECT_EQ(premultiplyArgb(0xC878AAE1), 0xC85E85B0u);
   EXPECT_EQ(unpremultiplyPixel(0x80800000), 0x80FF0000u);
-  EXPECT_EQ(unpremultiplyPixel(0xC85E85B0), 0xC878AAE1u);
+  EXPECT_EQ(unpremultiplyPixel(0xC85E85B0), 0xC878AAE0u);  // 8 bits of precision lost in blue
   EXPECT_EQ(unpremultiplyPixel(0), 0u);
 
   // Painted on a clear surface, cairo stores exactly the premultiplied form;
@@ -393,7 +393,7 @@ TEST(Snowflake, SixArmsTurnWithRotation) {
   // Alpha scales the pen colour.
   Canvas dim(60, 60, 0);
   drawSnowflake(dim.cr, 30, 30, 20, 0, 100);
-  EXPECT_NEAR(int(dim.at(40, 30) >> 24), 100, 2);
+  EXPECT_NEAR(int(dim.at(46, 30) >> 24), 100, 2);  // past the branch point
 }
 
 // --- title bar --------------------------------------------------------------------------------------

@@ -41,7 +41,7 @@ void drawTitleBlock(cairo_t* cr, const FontFamilies& f) {
   cairo_restore(cr);
 }
 
-void paintChooseXapk(cairo_t* cr, const FontFamilies& f, WizardState& state, const PaintOptions& options,
+void paintChooseXapk(cairo_t* cr, const FontFamilies& f, WizardState& state, const InstallOptions& options,
                      const WizardStartupValues& startup) {
   drawText(cr, L"Choose the XAPK file.", f.title, 22, kTextRegular, kHeadingColour, {54, 224, 500, 30},
            kAlignNear, true);
@@ -64,7 +64,7 @@ void paintChooseXapk(cairo_t* cr, const FontFamilies& f, WizardState& state, con
             true);
 }
 
-void paintChooseDestination(cairo_t* cr, const FontFamilies& f, WizardState& state, const PaintOptions& options,
+void paintChooseDestination(cairo_t* cr, const FontFamilies& f, WizardState& state, const InstallOptions& options,
                             const WizardStartupValues& startup) {
   drawText(cr, L"Choose destination folder.", f.title, 22, kTextRegular, kHeadingColour, {54, 224, 500, 30},
            kAlignNear, true);
@@ -73,8 +73,7 @@ void paintChooseDestination(cairo_t* cr, const FontFamilies& f, WizardState& sta
   drawPathField(cr, f, 54, 294, 380, options.destinationFolder, L"No folder chosen");
   addButton(state, WizardAction::BrowseDestination, 446, 294, 120, 36, L"Browse...", true, false);
 
-  uint64_t needed =
-      startup.planInstallBytes ? startup.planInstallBytes(options.useStripArt, options.createLauncher) : 0;
+  uint64_t needed = startup.planInstallBytes ? startup.planInstallBytes(options) : 0;
   SpaceLine space = computeSpaceLine(needed, options.destinationFolder);
   drawText(cr, space.text, f.body, 14, kTextRegular, space.sufficient ? kDimColour : kWarningColour,
            {54, 344, 540, 22}, kAlignNear, true);
@@ -107,7 +106,7 @@ void paintInstalling(cairo_t* cr, const FontFamilies& f, WizardState& state, Ins
             false);
 }
 
-void paintFinished(cairo_t* cr, const FontFamilies& f, WizardState& state, const PaintOptions& options) {
+void paintFinished(cairo_t* cr, const FontFamilies& f, WizardState& state, const InstallOptions& options) {
   drawText(cr, L"Finished.", f.title, 22, kTextRegular, kHeadingColour, {54, 224, 500, 30}, kAlignNear, true);
   drawText(cr, L"VELMO is ready in\n" + options.destinationFolder + L"\n\nStart it with VELMO.exe.", f.body, 15,
            kTextRegular, kBodyColour, {54, 264, 540, 120}, kAlignNear, true);
@@ -159,10 +158,20 @@ SpaceLine computeSpaceLine(uint64_t needed, const std::wstring& destinationFolde
     if (platform().freeSpace(root, free)) {
       line.text += L"     Free on " + freeSpaceLabel(root) + L" " + formatSize(free);
       // Compared without overflow: free > needed + margin.
-      line.sufficient = free > kSpaceLineMargin && free - kSpaceLineMargin > needed;
+      line.sufficient = free > kFreeSpaceMargin && free - kFreeSpaceMargin > needed;
     }
   }
   return line;
+}
+
+WizardStartupValues wizardStartupValues(const Startup& startup) {
+  WizardStartupValues values;
+  values.packOk = startup.packOk;
+  values.packErrorText = startup.packErrorText;
+  values.packHasBundles = startup.packHasBundles;
+  const PatchPack* pack = &startup.pack;
+  values.planInstallBytes = [pack](const InstallOptions& options) { return planInstallBytes(*pack, options); };
+  return values;
 }
 
 void initWizardGraphics(WizardGraphics& graphics, ByteView stripArtPng, uint32_t snowSeed) {
@@ -172,7 +181,7 @@ void initWizardGraphics(WizardGraphics& graphics, ByteView stripArtPng, uint32_t
   initSnowParticles(graphics.snow, snowSeed);
 }
 
-cairo_surface_t* paintWizard(WizardGraphics& graphics, WizardState& state, const PaintOptions& options,
+cairo_surface_t* paintWizard(WizardGraphics& graphics, WizardState& state, const InstallOptions& options,
                              InstallState& install, const WizardStartupValues& startup, float dt,
                              uint32_t nowTick) {
   if (!graphics.backBuffer) graphics.backBuffer = createFrameSurface();

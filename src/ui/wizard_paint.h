@@ -10,7 +10,9 @@
 #include <functional>
 #include <string>
 
+#include "app/startup.h"
 #include "common/bytes.h"
+#include "install/install_job.h"
 #include "install/install_state.h"
 #include "ui/draw.h"
 #include "ui/fonts.h"
@@ -21,16 +23,6 @@ namespace velmo {
 
 // Shown next to the install size as the temporary space the job needs.
 constexpr uint64_t kTemporaryReserve = 230686720;  // 220 MiB
-// Free space must exceed the install size by more than this.
-constexpr uint64_t kSpaceLineMargin = 268435456;   // 256 MiB
-
-// The install options the screens show and edit.
-struct PaintOptions {
-  std::wstring xapkPath;
-  std::wstring destinationFolder;
-  bool useStripArt = true;
-  bool createLauncher = true;
-};
 
 // Process-wide values fixed at start-up.
 struct WizardStartupValues {
@@ -39,8 +31,12 @@ struct WizardStartupValues {
   bool packHasBundles = false;
   // The bytes the install job will produce with these options; asked on
   // every frame of the destination screen. Unset counts as 0.
-  std::function<uint64_t(bool useStripArt, bool createLauncher)> planInstallBytes;
+  std::function<uint64_t(const InstallOptions&)> planInstallBytes;
 };
+
+// The values of a finished start-up; the plan reads startup.pack, which must
+// outlive the result.
+WizardStartupValues wizardStartupValues(const Startup& startup);
 
 // Drawing objects that live as long as the wizard.
 struct WizardGraphics {
@@ -56,7 +52,8 @@ struct WizardGraphics {
 void initWizardGraphics(WizardGraphics& graphics, ByteView stripArtPng, uint32_t snowSeed);
 
 // The destination screen's "Space needed" line and whether the free space
-// suffices (a failed free-space query counts as sufficient).
+// suffices: more than needed + kFreeSpaceMargin (a failed free-space query
+// counts as sufficient).
 struct SpaceLine {
   std::wstring text;
   bool sufficient = true;
@@ -71,7 +68,7 @@ std::wstring freeSpaceLabel(const std::wstring& root);
 // Renders the frame into graphics.backBuffer and returns it. dt is the
 // animation step in seconds (0 for a plain repaint); nowTick is the
 // millisecond clock that drives sway, flake rotation and the time left.
-cairo_surface_t* paintWizard(WizardGraphics& graphics, WizardState& state, const PaintOptions& options,
+cairo_surface_t* paintWizard(WizardGraphics& graphics, WizardState& state, const InstallOptions& options,
                              InstallState& install, const WizardStartupValues& startup, float dt,
                              uint32_t nowTick);
 

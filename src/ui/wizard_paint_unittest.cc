@@ -16,8 +16,8 @@ constexpr uint64_t kGameBytes = 1900ull * 1048576;
 constexpr uint64_t kStripArtBytes = 3ull * 1048576;
 constexpr uint64_t kLauncherBytes = 2048;
 
-uint64_t plannedBytes(bool stripArt, bool launcher) {
-  return kGameBytes + (stripArt ? kStripArtBytes : 0) + (launcher ? kLauncherBytes : 0);
+uint64_t plannedBytes(const InstallOptions& o) {
+  return kGameBytes + (o.useStripArt ? kStripArtBytes : 0) + (o.createLauncher ? kLauncherBytes : 0);
 }
 
 // Free space seen by the destination screen, swapped in per test.
@@ -55,7 +55,7 @@ Bytes encodePng(cairo_surface_t* surface) {
 // A wintry dusk for the renders: sky, stars, moon, mountains, pines, a lit
 // cabin, snow; the left edge fades out so the picture melts into the
 // window's own gradient.
-Bytes wintrySceneePng() {
+Bytes wintryScenePng() {
   const int w = 720, h = 960;
   SurfacePtr s(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
   cairo_t* cr = cairo_create(s.get());
@@ -84,12 +84,16 @@ Bytes wintrySceneePng() {
   cairo_set_source(cr, glow);
   cairo_paint(cr);
   cairo_pattern_destroy(glow);
+  // A crescent: the moon's disc with an offset disc cut out of it.
+  cairo_push_group(cr);
   cairo_arc(cr, 520, 190, 44, 0, 2 * M_PI);
   cairo_set_source_rgb(cr, 0.98, 0.95, 0.86);
   cairo_fill(cr);
-  cairo_arc(cr, 540, 178, 40, 0, 2 * M_PI);  // carve a crescent
-  cairo_set_source_rgba(cr, 0.08, 0.09, 0.22, 0.85);
+  cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+  cairo_arc(cr, 542, 176, 40, 0, 2 * M_PI);
   cairo_fill(cr);
+  cairo_pop_group_to_source(cr);
+  cairo_paint(cr);
 
   // Far range with snowy peaks.
   const double far[][2] = {{0, 640}, {90, 520}, {170, 580}, {280, 430}, {370, 540}, {470, 470},
@@ -198,11 +202,11 @@ Bytes wintrySceneePng() {
 struct Harness {
   WizardGraphics graphics;
   WizardState state;
-  PaintOptions options;
+  InstallOptions options;
   InstallState install;
   WizardStartupValues startup;
   explicit Harness(bool withArt = false, bool withSnow = false) {
-    Bytes art = withArt ? wintrySceneePng() : Bytes{};
+    Bytes art = withArt ? wintryScenePng() : Bytes{};
     initWizardGraphics(graphics, art, 2024u);
     if (!withSnow) graphics.snow.particles.clear();
     startup.planInstallBytes = plannedBytes;
@@ -255,11 +259,16 @@ TEST(Regions, ChooseXapkButtonsAndNextGuard) {
   h.paint();
   EXPECT_FALSE(button(h.state, WizardAction::NextToDestination).enabled);
 
+  // Without music there is no mute region to hit.
+  EXPECT_EQ(buttonAt(h.state, 920, 20), nullptr);
+  EXPECT_EQ(buttonAt(h.state, 948, 10)->id, 11);
+
   // With music the mute cell comes first among the title-bar buttons.
   h.state.musicAvailable = true;
   h.paint();
   EXPECT_EQ(buttonIds(h.state), (std::vector<int32_t>{1, 2, 12, 11, 10}));
   expectRect(button(h.state, WizardAction::ToggleMute), 908, 10, 34, 28);
+  EXPECT_EQ(buttonAt(h.state, 920, 20)->id, 12);
   expectRect(button(h.state, WizardAction::Minimize), 948, 10, 34, 28);
   expectRect(button(h.state, WizardAction::CloseWindow), 988, 10, 34, 28);
   EXPECT_EQ(button(h.state, WizardAction::CloseWindow).label, L"");
@@ -300,15 +309,15 @@ TEST(Regions, DestinationTogglesAndInstallGuard) {
   EXPECT_EQ(toggleAt(h.state, 100, 442), nullptr);
 
   // Free space exactly at needed + margin is short.
-  uint64_t needed = plannedBytes(true, true);
-  FakeFreeSpace::bytes = needed + kSpaceLineMargin;
+  uint64_t needed = plannedBytes(InstallOptions{});
+  FakeFreeSpace::bytes = needed + kFreeSpaceMargin;
   h.paint();
   EXPECT_FALSE(button(h.state, WizardAction::StartInstall).enabled);
-  FakeFreeSpace::bytes = needed + kSpaceLineMargin + 1;
+  FakeFreeSpace::bytes = needed + kFreeSpaceMargin + 1;
   h.paint();
   EXPECT_TRUE(button(h.state, WizardAction::StartInstall).enabled);
   // Turning both options off lowers the need below the free space again.
-  FakeFreeSpace::bytes = needed + kSpaceLineMargin;
+  FakeFreeSpace::bytes = needed + kFreeSpaceMargin;
   h.options.useStripArt = false;
   h.options.createLauncher = false;
   h.paint();
@@ -383,9 +392,9 @@ TEST(SpaceLine, TextRootAndSufficiency) {
   EXPECT_TRUE(none.sufficient);
 
   FakeFreeSpace::askedFor.clear();
-  SpaceLine line = computeSpaceLine(1980ull * 1048576, L"/srv/games/VELMO");
+  SpaceLine line = computeSpaceLine(980ull * 1048576, L"/srv/games/VELMO");
   EXPECT_EQ(FakeFreeSpace::askedFor, freeSpaceRoot(L"/srv/games/VELMO"));
-  EXPECT_EQ(line.text, L"Space needed: 1980 MB  (+ 220 MB temporary)     Free on " +
+  EXPECT_EQ(line.text, L"Space needed: 980 MB  (+ 220 MB temporary)     Free on " +
                            freeSpaceLabel(freeSpaceRoot(L"/srv/games/VELMO")) + L" 5.0 GB");
   EXPECT_TRUE(line.sufficient);
 #ifdef _WIN32
@@ -397,9 +406,9 @@ TEST(SpaceLine, TextRootAndSufficiency) {
   EXPECT_EQ(freeSpaceLabel(L"/"), L"/");
 #endif
 
-  FakeFreeSpace::bytes = 1000 + kSpaceLineMargin;
+  FakeFreeSpace::bytes = 1000 + kFreeSpaceMargin;
   EXPECT_FALSE(computeSpaceLine(1000, L"/x").sufficient);
-  FakeFreeSpace::bytes = 1001 + kSpaceLineMargin;
+  FakeFreeSpace::bytes = 1001 + kFreeSpaceMargin;
   EXPECT_TRUE(computeSpaceLine(1000, L"/x").sufficient);
   FakeFreeSpace::bytes = 10;  // less than the margin alone
   EXPECT_FALSE(computeSpaceLine(0, L"/x").sufficient);
@@ -426,7 +435,12 @@ TEST(Frame, ButtonStatesAndHoverShowInThePixels) {
   // Primary accent is blue; hovering makes it stronger; disabled is a faint grey.
   EXPECT_GT(ch(enabled, 0), ch(disabled, 0) + 60);
   EXPECT_GT(ch(hovered, 0), ch(enabled, 0));
-  EXPECT_LT(std::abs(ch(disabled, 16) - ch(disabled, 0)), 20);
+  Argb ground = readPixel(h.graphics.background.get(), 60, 562);
+  Argb faint = 0x1EFFFFFF;
+  for (int s : {0, 8, 16}) {
+    int expected = int(std::lround(ch(faint, s) * 0x1E / 255.0 + ch(ground, s) * (1 - 0x1E / 255.0)));
+    EXPECT_NEAR(ch(disabled, s), expected, 2);
+  }
 
   // A disabled button does not react to the mouse.
   h.state.xapkValid = false;

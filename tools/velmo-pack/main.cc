@@ -10,6 +10,7 @@
 #include "common/utf8.h"
 #include "pack/lzms_buffer.h"
 #include "pack/pack_loader.h"
+#include "patch/pa30.h"
 #include "velmo-pack/pack_builder.h"
 #include "velmo-pack/tool_io.h"
 
@@ -25,7 +26,7 @@ int fail(const std::string& line) {
 int usage() {
   return fail(
       "usage: velmo-pack build MANIFEST.json -o PACK | embed PATCHER PACK -o OUT | list PACK|PATCHER"
-      " | lzms-encode IN OUT | lzms-decode IN OUT");
+      " | lzms-encode IN OUT | lzms-decode IN OUT | delta-create SRC TGT OUT | delta-apply SRC DELTA OUT");
 }
 
 const char* kindName(uint32_t kind) {
@@ -128,6 +129,26 @@ int cmdLzms(const std::vector<std::string>& a, bool encode) {
   return 0;
 }
 
+int cmdDeltaCreate(const std::vector<std::string>& a) {
+  if (a.size() != 4) return usage();
+  Bytes source, target, delta;
+  if (!readFileBytes(a[1], source)) return fail("cannot read " + a[1]);
+  if (!readFileBytes(a[2], target)) return fail("cannot read " + a[2]);
+  if (!pa30Create(source, target, Pa30CreateOptions(), delta)) return fail("could not create the delta");
+  if (!writeFileBytes(a[3], delta)) return fail("cannot write " + a[3]);
+  return 0;
+}
+
+int cmdDeltaApply(const std::vector<std::string>& a) {
+  if (a.size() != 4) return usage();
+  Bytes source, delta, target;
+  if (!readFileBytes(a[1], source)) return fail("cannot read " + a[1]);
+  if (!readFileBytes(a[2], delta)) return fail("cannot read " + a[2]);
+  if (!pa30Apply(source, delta, uint64_t(1) << 32, target)) return fail(a[2] + " is not a delta that applies to " + a[1]);
+  if (!writeFileBytes(a[3], target)) return fail("cannot write " + a[3]);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,5 +160,7 @@ int main(int argc, char** argv) {
   if (cmd == "list") return cmdList(a);
   if (cmd == "lzms-encode") return cmdLzms(a, true);
   if (cmd == "lzms-decode") return cmdLzms(a, false);
+  if (cmd == "delta-create") return cmdDeltaCreate(a);
+  if (cmd == "delta-apply") return cmdDeltaApply(a);
   return usage();
 }

@@ -1,0 +1,182 @@
+#include "install/install_job.h"
+
+#include <climits>
+#include <thread>
+#include <vector>
+
+#include "install/folder_ops.h"
+#include "pack/pack_items.h"
+#include "patch/bundle_patch.h"
+#include "patch/file_delta.h"
+#include "platform/platform.h"
+#include "xapk/xapk_extract.h"
+
+namespace velmo {
+namespace {
+
+bool skippedByOptions(const PackEntry& e, const InstallOptions& options) {
+  if (e.kind != PackFile) return false;
+  return (!options.useStripArt && e.name == kStripArtName) || (!options.createLauncher && e.name == kLauncherName);
+}
+
+bool isInstallable(uint32_t kind) {
+  return kind == PackFile || kind == ArchiveCopy || kind == FileDelta || kind == BundlePatch;
+}
+
+// Every folder of a tree, relative to its root (the root itself as "").
+void collectFolders(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>& out) {
+  out.push_back(relative);
+  std::vector<DirEntry> entries;
+  if (!platform().listDirectory(relative.empty() ? root : joinPath(root, relative), entries)) return;
+  for (const auto& e : entries) {
+    if (e.type == EntryType::Directory) collectFolders(root, relative.empty() ? e.name : joinPath(relative, e.name), out);
+  }
+}
+
+}  // namespace
+
+uint32_t parseCancelAfter(const std::wstring& value) {
+  if (value.size() >= 32) return 0;
+  size_t i = 0;
+  while (i < value.size() && (value[i] == L' ' || value[i] == L'\t')) ++i;
+  bool negative = false;
+  if (i < value.size() && (value[i] == L'+' || value[i] == L'-')) negative = value[i++] == L'-';
+  long long n = 0;
+  for (; i < value.size() && value[i] >= L'0' && value[i] <= L'9'; ++i) {
+    n = n * 10 + (value[i] - L'0');
+    if (n > INT_MAX) n = INT_MAX + 1LL;  // saturates like the C runtime
+  }
+  long long v = negative ? -n : n;
+  if (v > INT_MAX) v = INT_MAX;
+  if (v < INT_MIN) v = INT_MIN;
+  return uint32_t(int32_t(v));
+}
+
+uint64_t planInstallBytes(const PatchPack& pack, const InstallOptions& options) {
+  uint64_t total = 0;
+  for (const auto& e : pack.entries) {
+    if (isInstallable(e.kind) && !skippedByOptions(e, options)) total += e.size;
+  }
+  return total;
+}
+
+void cleanupAfterFailure(InstallContext& job, bool destinationCreated) {
+  if (!job.stagingPath.empty()) removeTree(job.stagingPath);
+  job.stagingPath.clear();
+  const std::wstring& dest = job.options->destinationFolder;
+  if (destinationCreated && platform().pathExists(dest) && isDirectoryEmpty(dest)) platform().removeDirectory(dest);
+}
+
+bool runInstallJob(InstallContext& job) {
+  InstallState& state = *job.state;
+  const InstallOptions& options = *job.options;
+  const PatchPack& pack = *job.pack;
+  const PlatformOps& os = platform();
+  const std::wstring& dest = options.destinationFolder;
+
+  setErrorText(state, L"");
+  state.cancelRequested = false;
+  state.jobRunning = true;
+  state.startTick = os.tickCount();
+  state.bytesTotal = planInstallBytes(pack, options);
+  state.bytesDone = 0;
+
+  bool created = !os.pathExists(dest);
+  if (!createDirectoryChain(dest)) return setErrorText(state, L"Could not create the folder\n" + dest);
+  auto failWith = [&](const std::wstring& text) {
+    cleanupAfterFailure(job, created);
+    return setErrorText(state, text);
+  };
+
+  uint64_t available = 0;
+  uint64_t total = state.bytesTotal;
+  if (os.freeSpace(dest, available) && (total > UINT64_MAX - kFreeSpaceMargin || available < total + kFreeSpaceMargin)) {
+    return failWith(L"Not enough free space on that drive.\nVELMO needs " + formatSize(total) + L"; " +
+                    formatSize(available) + L" are free.");
+  }
+
+  job.stagingPath = joinPath(dest, kStagingFolderName);
+  if (os.pathExists(job.stagingPath)) removeTree(job.stagingPath);
+  if (!createDirectoryChain(job.stagingPath)) return failWith(L"Could not create the staging folder.");
+
+  std::wstring cancelText;
+  uint32_t cancelAfter = os.getEnvironment(kCancelAfterEnv, cancelText) ? parseCancelAfter(cancelText) : 0;
+
+  for (const PackEntry& e : pack.entries) {
+    if (state.cancelRequested) return failWith(L"Cancelled.");
+    if (cancelAfter != 0 && os.tickCount() - state.startTick.load() >= cancelAfter) {
+      state.cancelRequested = true;
+      return failWith(L"Cancelled.");
+    }
+    if (e.kind == Asset || skippedByOptions(e, options)) continue;
+    const std::wstring& relative = outputPathOf(e);
+    setCurrentFile(state, relative);
+    if (!isInstallable(e.kind)) continue;  // unknown kinds build nothing
+    std::wstring outputPath = joinPath(job.stagingPath, nativeRelativePath(relative));
+    createDirectoryChain(parentFolder(outputPath));
+    std::wstring message;
+    switch (e.kind) {
+      case PackFile: {
+        FileHandle f = os.createFile(outputPath);
+        if (f == kInvalidFile) return failWith(L"Could not write\n" + outputPath);
+        UnpackSink sink{0, f, &state};
+        bool ok = unpackToFile(pack, e, sink);
+        os.closeFile(f);
+        if (!ok || sink.crc != e.crc) {
+          os.deleteFile(outputPath);
+          return failWith(state.cancelRequested ? std::wstring(L"Cancelled.")
+                                                : L"Could not unpack " + relative +
+                                                      L"\n(embedded patch data damaged, or the disk is full)");
+        }
+        break;
+      }
+      case ArchiveCopy:
+        if (!extractEntryToFile(*job.source, e.source, e.sourceName, outputPath, e.size, e.crc,
+                                &state.cancelRequested, message)) {
+          return failWith(message.empty() ? L"Could not copy " + relative : message);
+        }
+        state.bytesDone.fetch_add(e.size);
+        break;
+      case FileDelta:
+        if (!applyFileDelta(pack, *job.source, e, outputPath, message)) return failWith(message);
+        state.bytesDone.fetch_add(e.size);
+        break;
+      case BundlePatch:
+        if (!patchBundle(pack, *job.source, e, outputPath, message)) return failWith(message);
+        state.bytesDone.fetch_add(e.size);
+        break;
+    }
+  }
+  if (state.cancelRequested) return failWith(L"Cancelled.");
+
+  // Every staged file reaches the disk before anything is moved, and every
+  // folder that takes part in the move after it, so that a crash right after
+  // success cannot leave empty or torn files behind.
+  std::vector<std::wstring> folders;
+  collectFolders(job.stagingPath, L"", folders);
+  flushTree(job.stagingPath);
+  if (!moveTreeInto(job.stagingPath, dest)) return failWith(L"Could not move the finished files into place.");
+  os.removeDirectory(job.stagingPath);
+  job.stagingPath.clear();
+  for (const auto& f : folders) os.flushDirectory(f.empty() ? dest : joinPath(dest, f));
+  state.bytesDone = state.bytesTotal.load();
+  return true;
+}
+
+void installThreadProc(InstallContext& job) {
+  bool ok = runInstallJob(job);
+  job.state->jobRunning = false;
+  job.state->exitCode = ok ? 0 : 1;
+  if (job.jobFinished) job.jobFinished(ok);
+}
+
+bool startInstallThread(InstallContext& job) {
+  try {
+    std::thread(installThreadProc, std::ref(job)).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+}  // namespace velmo

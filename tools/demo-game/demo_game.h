@@ -1,0 +1,24 @@
+#pragma once
+// A synthetic "Harrowmere" 1.0.7 with the real one's shape: the Android XAPK
+// (APK + OBB of UnityWeb bundles), the Windows tree it must become, the pack
+// manifest that turns one into the other, the pack, and a patcher with the
+// pack embedded.
+#include <string>
+
+namespace velmo {
+
+enum class DemoScale { Small, Medium, Full };
+
+struct DemoOptions {
+  std::string outDir;
+  DemoScale scale = DemoScale::Small;
+  std::string patcherPath;  // the bare patcher to embed the pack into
+  bool music = false;       // add the two music assets
+};
+
+// Writes OUTDIR/harrowmere-1.0.7.xapk, OUTDIR/expected/ (the Windows tree),
+// OUTDIR/pack-src/ (manifest and inputs), OUTDIR/pack.bin and
+// OUTDIR/velmo-patcher. False with a one-line reason in error.
+bool makeDemoGame(const DemoOptions& options, std::string& error);
+
+}  // namespace velmo
