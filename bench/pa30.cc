@@ -39,8 +39,8 @@ Bytes makePayload(size_t size, uint32_t seed) {
   std::mt19937 rng(seed);
   Bytes out;
   out.reserve(size);
-  static const char* kWords[] = {"m_Name", "m_Script", "Texture2D", "m_GameObject", "Mesh", "m_Enabled",
-                                 "Material", "_MainTex", "m_Shader", "AudioClip", "snow", "harrow"};
+  static const char* kWords[] = {"name", "script", "texture", "object", "mesh", "enabled",
+                                 "material", "colour", "shader", "clip", "snow", "lantern"};
   while (out.size() < size) {
     size_t chunk = 4096 + rng() % 60000;
     switch (rng() % 4) {

@@ -26,7 +26,12 @@ int runAutoMode(Startup& startup, InstallState& state) {
   if (cl.xapkPath.empty() || cl.destinationFolder.empty()) return finish(kUsageText, 1);
   static XapkSource source;
   std::wstring text;
-  if (!openXapk(source, startup.pack, cl.xapkPath, text)) return finish(text, 1);
+  if (!openXapk(source, startup.pack, cl.xapkPath, text)) {
+    // A failed open can leave its temporary folder and partial copies;
+    // nothing else will remove them before the process ends.
+    closeXapk(source);
+    return finish(text, 1);
+  }
   if (!verifyXapkFingerprint(source, startup.pack, text)) {
     writeAutoLog(startup.exeDirectory, text);
     closeXapk(source);

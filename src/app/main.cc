@@ -1,6 +1,5 @@
 // Process entry: start-up shared by both roads, then the wizard or the
 // unattended run.
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -8,6 +7,7 @@
 #include "app/startup.h"
 #include "common/utf8.h"
 #include "install/install_state.h"
+#include "ui/wizard_window.h"
 
 int main(int argc, char** argv) {
   using namespace velmo;
@@ -19,6 +19,5 @@ int main(int argc, char** argv) {
   static InstallState state;
   runStartup(args, startup);
   if (startup.commandLine.autoMode) return runAutoMode(startup, state);
-  std::fprintf(stderr, "velmo-patcher: the wizard window is not available in this build; use /auto <xapk> <dest>\n");
-  return 1;
+  return runWizard(startup, state);
 }

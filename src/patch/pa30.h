@@ -18,7 +18,8 @@ struct Pa30CreateOptions {
   uint32_t blockSize = 512 * 1024;
   // Sets the x86 CALL post-filter flag and stores the target pre-translated.
   // Only changes the stored data when the target is a 32-bit x86 PE image;
-  // such deltas can only be applied when they carry a hash (see pa30Apply).
+  // such deltas can only be applied when they carry a hash (see pa30Apply),
+  // so pa30Create refuses that combination without one.
   bool e8Filter = false;
 };
 
@@ -30,8 +31,9 @@ struct Pa30CreateOptions {
 // is applied only when it carries a hash, which settles the filter's scan limit.
 bool pa30Apply(ByteView source, ByteView delta, uint64_t maxTargetSize, Bytes& target);
 
-// Writes a valid PA30 RAW delta turning source into target. Fails only for
-// inputs of 2 GiB or more.
+// Writes a valid PA30 RAW delta turning source into target, and proves it by
+// applying it before returning. Fails for inputs of 2 GiB or more and for
+// the unappliable post-filter case above.
 bool pa30Create(ByteView source, ByteView target, const Pa30CreateOptions& options, Bytes& delta);
 
 }  // namespace velmo

@@ -198,6 +198,8 @@ struct Decoder {
       }
       uint64_t length = 0;
       if (!readLength(ls, length) || length > n - t) return false;
+      bool segmented = sameOffset && rift.entries.size() > 1;
+      if (!segmented && p - delta >= p) return false;  // checked before growing the output
       if (t + length > capacity) reserve(t + length);
 
       if (delta != repeat[0]) {
@@ -209,7 +211,7 @@ struct Decoder {
           repeat[0] = delta;
         }
       }
-      if (sameOffset && rift.entries.size() > 1) {
+      if (segmented) {
         if (!copySameOffset(length)) return false;
       } else if (!copyFrom(p - delta, length)) {
         return false;

@@ -23,21 +23,20 @@ namespace {
 // Matches at least this long are taken without looking one byte further.
 constexpr uint32_t kLazyLimit = 32;
 // After an edit, the source copy usually resumes at a slightly different
-// offset (bytes were inserted or removed). When nothing better turns up,
-// offsets this close to the last source offset are tried directly: in
-// repetitive data the hash chains drown in look-alike candidates.
+// offset (bytes were inserted or removed). When nothing this long turns up,
+// offsets within kResyncReach of the last source offset are tried directly:
+// in repetitive data the hash chains drown in look-alike candidates.
 constexpr uint32_t kResyncBelow = 64;
-// Literal runs longer than 2^kSkipShift bytes step over positions.
-constexpr unsigned kSkipShift = 5;
-constexpr uint32_t kMaxSkip = 8;
+constexpr int64_t kResyncReach = 64;
+constexpr uint32_t kResyncAfterLiterals = 256;
 // Only copies this long count as evidence of where the source lines up;
 // shorter ones are often coincidences in repetitive data.
 constexpr uint32_t kAnchorLength = 32;
-constexpr int64_t kResyncReach = 64;
-constexpr uint32_t kResyncAfterLiterals = 256;
-// Rough costs in bits that steer the parse; the real ones depend on the
-// tables built afterwards.
-// Costs are in sixteenths of a bit.
+// Literal runs longer than 2^kSkipShift bytes step over positions.
+constexpr unsigned kSkipShift = 5;
+constexpr uint32_t kMaxSkip = 8;
+// Rough costs, in sixteenths of a bit, that steer the parse; the real ones
+// depend on the tables built afterwards.
 constexpr int64_t kMainSymbolCost = 8 * 16;
 constexpr unsigned kEntropyChunkBits = 16;
 

@@ -37,7 +37,7 @@ Bytes randomBytes(size_t size, uint32_t seed) {
 
 // Line-structured text with a small vocabulary, so it compresses like text.
 Bytes textBytes(size_t size, uint32_t seed) {
-  static const char* kWords[] = {"snow", "harrow", "mere", "lantern", "the", "of", "gate", "winter",
+  static const char* kWords[] = {"snow", "field", "hill", "lantern", "the", "of", "gate", "winter",
                                  "road", "cold", "light", "stone", "and", "a", "river", "night"};
   std::mt19937 rng(seed);
   std::string text;

@@ -1,6 +1,7 @@
 // The pack tool's single-buffer commands, run as a maintainer would.
 #include <gtest/gtest.h>
 
+#include "support/demo_fixture.h"
 #include "support/test_util.h"
 
 namespace velmo {
@@ -46,6 +47,37 @@ TEST(PackToolLzms, RefusesWhatIsNotABuffer) {
   writeBytes(t / "cut.lzms", cut);
   EXPECT_EQ(tool("lzms-decode " + shellQuote(t / "cut.lzms") + " " + shellQuote(t / "out")), 1);
   EXPECT_EQ(tool("lzms-decode " + shellQuote(t / "missing") + " " + shellQuote(t / "out")), 1);
+}
+
+}  // namespace
+}  // namespace velmo
+
+namespace velmo {
+namespace {
+
+using namespace velmo::test;
+
+TEST(PackToolManifest, RebuildsTheDemoPackByteForByte) {
+  const std::string& demo = smallDemoGame();
+  ASSERT_FALSE(demo.empty());
+  TempDir t;
+  ASSERT_EQ(tool("build " + shellQuote(demo + "/pack-src/manifest.json") + " -o " + shellQuote(t / "pack.bin")), 0);
+  EXPECT_TRUE(readBytes(t / "pack.bin") == readBytes(demo + "/pack.bin"));
+}
+
+TEST(PackToolDelta, CreatesAndAppliesAndRefusesWhatDoesNotFit) {
+  TempDir t;
+  Bytes source = randomBytes(200000, 1), target = source;
+  for (size_t i = 0; i < target.size(); i += 5000) target[i] ^= 0x11;
+  writeBytes(t / "src", source);
+  writeBytes(t / "tgt", target);
+  ASSERT_EQ(tool("delta-create " + shellQuote(t / "src") + " " + shellQuote(t / "tgt") + " " + shellQuote(t / "d")), 0);
+  EXPECT_LT(readBytes(t / "d").size(), target.size() / 20);
+  ASSERT_EQ(tool("delta-apply " + shellQuote(t / "src") + " " + shellQuote(t / "d") + " " + shellQuote(t / "out")), 0);
+  EXPECT_EQ(readBytes(t / "out"), target);
+  writeText(t / "junk", "PA19 is not ours");
+  EXPECT_EQ(tool("delta-apply " + shellQuote(t / "src") + " " + shellQuote(t / "junk") + " " + shellQuote(t / "o2")), 1);
+  EXPECT_EQ(tool("delta-create " + shellQuote(t / "missing") + " " + shellQuote(t / "tgt") + " " + shellQuote(t / "o3")), 1);
 }
 
 }  // namespace

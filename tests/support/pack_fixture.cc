@@ -24,4 +24,16 @@ Bytes digestOf(ByteView container) {
   return d;
 }
 
+bool damageDeltaBlob(Bytes& container, const std::wstring& targetPath) {
+  Bytes digest = digestOf(container);
+  PatchPack pack;
+  if (!loadPatchPackFrom(container, digest, pack)) return false;
+  for (const auto& e : pack.entries) {
+    if (e.targetPath != targetPath || e.compressed || e.storedSize < 16) continue;
+    for (uint64_t i = e.storedSize / 2; i < e.storedSize / 2 + 6; ++i) container[size_t(e.dataOffset + i)] ^= 0xA5;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace velmo::test

@@ -372,11 +372,20 @@ bool makeDemoGame(const DemoOptions& o, std::string& error) {
     assetEntries.push_back(e);
     manifest["records"].push_back({{"kind", "asset"}, {"name", name}, {"file", "assets/" + name}, {"compress", compress}});
   }
-  builder.entries = assetEntries;
+  // Lay the stored bytes out again in directory order, as the pack tool
+  // does from the manifest, so both give the same pack.
+  PackBuilder ordered;
+  beginPack(ordered);
+  auto relocate = [&](PackEntry e) {
+    if (e.kind != ArchiveCopy) e.dataOffset = addPackData(ordered, ByteView(builder.data).subspan(size_t(e.dataOffset), size_t(e.storedSize)));
+    ordered.entries.push_back(std::move(e));
+  };
+  for (auto& e : assetEntries) relocate(e);
   for (auto& [path, record] : records) {  // std::map orders by bytes
     manifest["records"].push_back(record);
-    builder.entries.push_back(entriesByPath[path]);
+    relocate(entriesByPath[path]);
   }
+  builder = PackBuilder();
   if (!writeFileBytes((src / "manifest.json").string(), [&] {
         std::string t = manifest.dump(1);
         return Bytes(t.begin(), t.end());
@@ -384,7 +393,7 @@ bool makeDemoGame(const DemoOptions& o, std::string& error) {
     error = "cannot write the manifest";
     return false;
   }
-  Bytes pack = finishPack(builder);
+  Bytes pack = finishPack(ordered);
   if (!save(out / "pack.bin", pack)) return false;
 
   // The XAPK: the APK deflated, the OBB's bundles stored, both stored in the XAPK.

@@ -1,0 +1,305 @@
+#include "ui/wizard_controller.h"
+
+#include <vector>
+
+#include "pack/pack_items.h"
+#include "platform/platform.h"
+#include "xapk/xapk_extract.h"
+
+namespace velmo {
+
+namespace {
+
+bool is(int32_t id, WizardAction a) { return id == int32_t(a); }
+
+void setBusy(WizardController& c, bool busy) {
+  if (c.desktop.setBusyCursor) c.desktop.setBusyCursor(busy);
+}
+
+void postClose(WizardController& c) {
+  if (c.desktop.postClose) c.desktop.postClose();
+}
+
+// Opens the chosen XAPK afresh and checks it. A source that fails either
+// step is closed again at once, so no temporary copies outlive a failure.
+void checkXapk(WizardController& c) {
+  setBusy(c, true);
+  closeXapk(c.source);
+  c.state.xapkValid = false;
+  std::wstring text;
+  if (!openXapk(c.source, *c.pack, c.options.xapkPath, text)) {
+    c.state.xapkMessage = text;
+    closeXapk(c.source);
+  } else {
+    c.state.xapkValid = verifyXapkFingerprint(c.source, *c.pack, text);
+    c.state.xapkMessage = text;
+    if (!c.state.xapkValid) closeXapk(c.source);
+  }
+  setBusy(c, false);
+}
+
+void browseXapk(WizardController& c) {
+  std::wstring path;
+  if (!c.desktop.chooseXapkFile || !c.desktop.chooseXapkFile(path) || path.empty()) return;
+  c.options.xapkPath = path;
+  checkXapk(c);
+}
+
+void browseDestination(WizardController& c) {
+  std::wstring folder;
+  if (!c.desktop.chooseFolder || !c.desktop.chooseFolder(c.options.destinationFolder, folder) || folder.empty()) {
+    return;
+  }
+  c.options.destinationFolder = destinationForChosenFolder(folder);
+}
+
+std::wstring gameExePath(const WizardController& c) { return joinPath(c.options.destinationFolder, kGameExeName); }
+
+}  // namespace
+
+void initWizardController(WizardController& c, const Startup& startup, InstallState& install) {
+  c.startup = wizardStartupValues(startup);
+  c.pack = &startup.pack;
+  c.install = &install;
+  c.options.xapkPath = startup.commandLine.xapkPath;
+  c.options.destinationFolder = startup.commandLine.destinationFolder;
+}
+
+void startWizardMusic(WizardController& c, MusicPlayer& player, const MusicOutputOps& output) {
+  Bytes a = readAsset(*c.pack, L"music_a.pcm");
+  Bytes b = readAsset(*c.pack, L"music_b.pcm");
+  if (startMusic(player, a, b, output)) c.music = &player;
+  c.state.musicAvailable = musicAvailable(player);
+}
+
+void precheckXapk(WizardController& c) {
+  if (c.options.xapkPath.empty()) return;
+  checkXapk(c);
+}
+
+void startInstall(WizardController& c) {
+  InstallState& install = *c.install;
+  // A press that reached an old frame's "Install" must not start a second job.
+  if (install.jobRunning || c.jobInFlight) return;
+  if (!c.source.isOpen) {
+    setBusy(c, true);
+    std::wstring text;
+    bool ok = openXapk(c.source, *c.pack, c.options.xapkPath, text) && verifyXapkFingerprint(c.source, *c.pack, text);
+    if (!ok) closeXapk(c.source);
+    setBusy(c, false);
+    if (!ok) {
+      c.state.xapkValid = false;
+      setErrorText(install, text);
+      c.state.screen = WizardScreen::Failed;
+      return;
+    }
+    c.state.xapkValid = true;
+  }
+  if (!c.state.xapkValid) {
+    setErrorText(install, kChooseValidXapkText);
+    c.state.screen = WizardScreen::Failed;
+    return;
+  }
+  c.state.screen = WizardScreen::Installing;
+  install.cancelRequested = false;
+  install.jobRunning = true;
+  install.startTick = platform().tickCount();
+  // Filled once: the worker of the previous job may still be reading them
+  // for a moment after it cleared jobRunning.
+  if (!c.job.jobFinished) {
+    c.job.pack = c.pack;
+    c.job.source = &c.source;
+    c.job.options = &c.options;
+    c.job.state = &install;
+    c.job.jobFinished = [&c](bool ok) {
+      c.jobInFlight = false;
+      if (c.desktop.postJobFinished) c.desktop.postJobFinished(ok);
+    };
+  }
+  c.jobInFlight = true;
+  if (!startInstallThread(c.job)) {
+    c.jobInFlight = false;
+    install.jobRunning = false;
+    setErrorText(install, kInstallNotStartedText);
+    c.state.screen = WizardScreen::Failed;
+  }
+}
+
+void wizardJobFinished(WizardController& c, bool ok) {
+  // The window is gone: the message is lost, as a message to a destroyed
+  // window would be; finishWizard closes the source.
+  if (c.windowClosed) return;
+  if (ok) {
+    c.state.screen = WizardScreen::Finished;
+  } else {
+    {
+      std::lock_guard<std::mutex> hold(c.install->stateLock);
+      if (c.install->errorText.empty()) c.install->errorText = kInstallStoppedText;
+    }
+    c.state.screen = WizardScreen::Failed;
+  }
+  // Deletes the temporary copies; the next "Install" re-opens and re-checks.
+  closeXapk(c.source);
+}
+
+bool requestWindowClose(WizardController& c) {
+  if (c.windowClosed) return true;
+  InstallState& install = *c.install;
+  if (install.jobRunning) {
+    if (!c.desktop.askYesNo || !c.desktop.askYesNo(kStopInstallQuestion, kWizardTitle)) return false;
+    install.cancelRequested = true;
+  }
+  // Blocks the window thread on purpose: the worker never waits for it, and
+  // an entry the job has started runs to its end before the flag is seen.
+  // Waiting for the announcement rather than jobRunning alone also covers a
+  // job that has just cleared jobRunning but not yet set the exit code.
+  while (install.jobRunning || c.jobInFlight) platform().sleepMs(kCloseWaitStepMs);
+  c.windowClosed = true;
+  if (c.desktop.destroyWindow) c.desktop.destroyWindow();
+  return true;
+}
+
+void performAction(WizardController& c, int32_t action) {
+  WizardState& s = c.state;
+  switch (WizardAction(action)) {
+    case WizardAction::BrowseXapk:
+      browseXapk(c);
+      break;
+    case WizardAction::NextToDestination:
+      if (s.xapkValid) s.screen = WizardScreen::ChooseDestination;
+      break;
+    case WizardAction::BackToXapk:
+      if (s.screen == WizardScreen::ChooseDestination) s.screen = WizardScreen::ChooseXapk;
+      break;
+    case WizardAction::BrowseDestination:
+      browseDestination(c);
+      break;
+    case WizardAction::StartInstall:
+      startInstall(c);
+      break;
+    case WizardAction::CancelInstall:
+      c.install->cancelRequested = true;
+      break;
+    case WizardAction::PlayNow:
+      if (c.desktop.startGame && c.desktop.startGame(gameExePath(c), c.options.destinationFolder)) postClose(c);
+      break;
+    case WizardAction::OpenFolder:
+      if (c.desktop.openFolder) c.desktop.openFolder(c.options.destinationFolder);
+      break;
+    case WizardAction::CreateShortcut:
+      if (c.desktop.createDesktopShortcut) {
+        c.desktop.createDesktopShortcut(gameExePath(c), c.options.destinationFolder, kShortcutDescription);
+      }
+      s.shortcutCreated = true;
+      break;
+    case WizardAction::CloseWindow:
+    case WizardAction::CloseFinished:
+      postClose(c);
+      break;
+    case WizardAction::Minimize:
+      if (c.desktop.minimizeWindow) c.desktop.minimizeWindow();
+      break;
+    case WizardAction::ToggleMute:
+      s.muted = !s.muted;
+      // Before the device opens only the flag (and the glyph) changes.
+      if (c.music) setMusicMuted(*c.music, s.muted);
+      break;
+    case WizardAction::BackToDestination:
+      s.screen = WizardScreen::ChooseDestination;
+      break;
+    case WizardAction::ToggleStripArt:
+      c.options.useStripArt = !c.options.useStripArt;
+      break;
+    case WizardAction::ToggleLauncher:
+      c.options.createLauncher = !c.options.createLauncher;
+      break;
+    default:
+      break;
+  }
+}
+
+bool actionShownOn(WizardScreen screen, int32_t action, bool musicAvailable) {
+  if (is(action, WizardAction::CloseWindow) || is(action, WizardAction::Minimize)) return true;
+  if (is(action, WizardAction::ToggleMute)) return musicAvailable;
+  switch (screen) {
+    case WizardScreen::ChooseXapk:
+      return is(action, WizardAction::BrowseXapk) || is(action, WizardAction::NextToDestination);
+    case WizardScreen::ChooseDestination:
+      return is(action, WizardAction::BackToXapk) || is(action, WizardAction::BrowseDestination) ||
+             is(action, WizardAction::StartInstall) || is(action, WizardAction::ToggleStripArt) ||
+             is(action, WizardAction::ToggleLauncher);
+    case WizardScreen::Installing:
+      return is(action, WizardAction::CancelInstall);
+    case WizardScreen::Finished:
+      return is(action, WizardAction::PlayNow) || is(action, WizardAction::OpenFolder) ||
+             is(action, WizardAction::CreateShortcut) || is(action, WizardAction::CloseFinished);
+    case WizardScreen::Failed:
+      return is(action, WizardAction::BackToDestination);
+  }
+  return false;
+}
+
+PressResult handlePress(WizardController& c, float x, float y) {
+  WizardState& s = c.state;
+  s.mouseX = x;
+  s.mouseY = y;
+  if (const ToggleRegion* t = toggleAt(s, x, y)) {
+    // Copied first: a modal chooser inside the action lets the frame timer
+    // run, which rebuilds the region lists.
+    int32_t id = t->id;
+    if (!actionShownOn(s.screen, id, s.musicAvailable)) return {PressKind::Swallowed, id};
+    performAction(c, id);
+    return {PressKind::Action, id};
+  }
+  if (const ButtonRegion* b = buttonAt(s, x, y)) {
+    int32_t id = b->id;
+    if (!b->enabled || !actionShownOn(s.screen, id, s.musicAvailable)) return {PressKind::Swallowed, id};
+    performAction(c, id);
+    return {PressKind::Action, id};
+  }
+  if (y < kDragBandHeight) return {PressKind::Drag, 0};
+  return {};
+}
+
+bool handleMotion(WizardState& state, float x, float y) {
+  state.mouseX = x;
+  state.mouseY = y;
+  const ButtonRegion* b = buttonAt(state, x, y);
+  return b && b->enabled;
+}
+
+void handleLeave(WizardState& state) {
+  state.mouseX = -1;
+  state.mouseY = -1;
+}
+
+float animationStep(AnimationClock& clock, uint32_t nowTick) {
+  if (!clock.started) {
+    clock.started = true;
+    clock.last = nowTick;
+  }
+  float dt = float(uint32_t(nowTick - clock.last)) / 1000.0f;
+  clock.last = nowTick;
+  return dt < kMaxAnimationStep ? dt : kMaxAnimationStep;
+}
+
+std::wstring destinationForChosenFolder(const std::wstring& chosen) {
+  const PlatformOps& os = platform();
+  std::vector<DirEntry> entries;
+  // A folder that cannot be listed counts as empty.
+  bool empty = !os.listDirectory(chosen, entries) || entries.empty();
+  bool hasGame = os.pathExists(joinPath(chosen, kGameExeName));
+  if (!empty && !hasGame) return joinPath(chosen, kGameSubfolderName);
+  return chosen;
+}
+
+int finishWizard(WizardController& c) {
+  if (c.music) {
+    musicStop(*c.music);
+    waitMusicThreadEnd(*c.music, kMusicStopWaitMs);
+  }
+  closeXapk(c.source);
+  return c.install->exitCode;
+}
+
+}  // namespace velmo

@@ -1,0 +1,45 @@
+#include "support/demo_fixture.h"
+
+#include <filesystem>
+#include <map>
+
+#include "support/test_util.h"
+
+namespace velmo::test {
+
+namespace fs = std::filesystem;
+
+const std::string& smallDemoGame() {
+  static TempDir* dir = new TempDir();  // kept until the process ends
+  static std::string path = [] {
+    std::string out = dir->path() + "/demo";
+    int rc = runCommand(shellQuote(buildPath("velmo-demo-game")) + " " + shellQuote(out) +
+                        " --scale small --patcher " + shellQuote(buildPath("velmo-patcher")));
+    return rc == 0 ? out : std::string();
+  }();
+  return path;
+}
+
+static std::map<std::string, std::string> listTree(const std::string& root) {
+  std::map<std::string, std::string> files;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator(); ++it) {
+    if (it->is_regular_file()) files[fs::relative(it->path(), root).string()] = it->path().string();
+  }
+  return files;
+}
+
+bool sameTree(const std::string& a, const std::string& b, std::string& difference) {
+  auto left = listTree(a), right = listTree(b);
+  for (const auto& [rel, path] : left) {
+    auto it = right.find(rel);
+    if (it == right.end()) return difference = "missing " + rel, false;
+    if (readBytes(path) != readBytes(it->second)) return difference = "differs " + rel, false;
+  }
+  for (const auto& [rel, path] : right) {
+    if (!left.count(rel)) return difference = "extra " + rel, false;
+  }
+  return true;
+}
+
+}  // namespace velmo::test

@@ -1,0 +1,28 @@
+#pragma once
+// An opened XAPK and a pack built around it, for the delta and bundle tests.
+#include <string>
+#include <vector>
+
+#include "support/test_util.h"
+#include "support/xapk_fixture.h"
+#include "velmo-pack/pack_builder.h"
+#include "xapk/xapk_source.h"
+
+namespace velmo::test {
+
+struct PatchFixture {
+  TempDir tmp, dir;
+  XapkSpec spec;
+  PackBuilder builder;
+  Bytes container;
+  PatchPack pack;
+  XapkSource source;
+
+  PatchFixture();
+  ~PatchFixture();
+  // Writes the XAPK from spec, finishes the pack from builder, opens both.
+  bool open();
+  std::wstring output(const std::string& name) { return wide(dir / name); }
+};
+
+}  // namespace velmo::test
