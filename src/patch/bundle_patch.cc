@@ -84,7 +84,7 @@ bool patchBundle(const PatchPack& pack, XapkSource& source, const PackEntry& ent
       crc32Update(0, rebuilt.data(), rebuilt.size()) != entry.bundleCrc) {
     return fail(L"The rebuilt bundle did not match (" + targetPath + L").");
   }
-  if (!writeOutputFile(outputPath, rebuilt)) {
+  if (!writeWholeFile(outputPath, rebuilt)) {
     platform().deleteFile(outputPath);
     return fail(L"Could not write\n" + outputPath);
   }

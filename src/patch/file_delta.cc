@@ -8,16 +8,6 @@
 
 namespace velmo {
 
-bool writeOutputFile(const std::wstring& path, ByteView bytes) {
-  const PlatformOps& os = platform();
-  FileHandle f = os.createFile(path);
-  if (f == kInvalidFile) return false;
-  bool ok = os.writeFile(f, bytes.data(), bytes.size());
-  os.closeFile(f);
-  if (!ok) os.deleteFile(path);
-  return ok;
-}
-
 bool applyFileDelta(const PatchPack& pack, XapkSource& source, const PackEntry& entry,
                     const std::wstring& outputPath, std::wstring& message) {
   Bytes sourceBytes;
@@ -40,7 +30,7 @@ bool applyFileDelta(const PatchPack& pack, XapkSource& source, const PackEntry& 
     return false;
   }
   bool matches = output.size() == entry.size && crc32Update(0, output.data(), output.size()) == entry.targetCrc;
-  if (!matches || !writeOutputFile(outputPath, output)) {
+  if (!matches || !writeWholeFile(outputPath, output)) {
     platform().deleteFile(outputPath);
     message = L"The patched file did not match (" + entry.targetPath + L").";
     return false;

@@ -12,7 +12,4 @@ namespace velmo {
 bool applyFileDelta(const PatchPack& pack, XapkSource& source, const PackEntry& entry,
                     const std::wstring& outputPath, std::wstring& message);
 
-// Writes bytes as a new file; on a failed write the file is deleted.
-bool writeOutputFile(const std::wstring& path, ByteView bytes);
-
 }  // namespace velmo

@@ -180,10 +180,17 @@ bool chooseFolder(WizardWindow* w, const std::wstring& current, std::wstring& fo
       utf8(kFolderChooserTitle).c_str(), parentOf(w), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Select", "_Cancel");
   GtkFileChooser* fc = GTK_FILE_CHOOSER(chooser);
   gtk_file_chooser_set_local_only(fc, TRUE);
+  // Opens at the current destination, or at its nearest existing parent:
+  // without a folder GTK starts in its recent-files view, where a typed
+  // folder path cannot be selected.
   std::string start = utf8(current);
-  if (!start.empty() && g_file_test(start.c_str(), G_FILE_TEST_IS_DIR)) {
-    gtk_file_chooser_set_current_folder(fc, start.c_str());
+  while (!start.empty() && !g_file_test(start.c_str(), G_FILE_TEST_IS_DIR)) {
+    gchar* parent = g_path_get_dirname(start.c_str());
+    std::string up = parent;
+    g_free(parent);
+    start = up == start ? std::string() : up;
   }
+  if (!start.empty()) gtk_file_chooser_set_current_folder(fc, start.c_str());
   return runChooser(chooser, folder);
 }
 

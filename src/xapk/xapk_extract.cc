@@ -16,22 +16,33 @@ namespace {
 // Deflate expands at most about 1032:1; any claim beyond that is damage.
 constexpr uint64_t kMaxDeflateRatio = 1032;
 
+// Finds the entry and reads its stat, wording the two failures shared by
+// both kinds of extraction.
+bool findEntry(XapkSource& s, XapkArchive archive, const std::wstring& entryPath, ZipReader*& reader,
+               int64_t& index, ZipEntryStat& st, std::wstring& errorText) {
+  reader = &innerArchive(s, archive);
+  index = reader->locate(entryPath);
+  if (index < 0) {
+    errorText = L"The XAPK is missing " + entryPath + L".";
+    return false;
+  }
+  if (!reader->isOpen || !reader->stat(uint64_t(index), st)) {
+    errorText = L"The XAPK entry could not be read (" + entryPath + L").";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool extractEntryToFile(XapkSource& s, XapkArchive archive, const std::wstring& entryPath,
                         const std::wstring& destination, uint64_t expectedSize, uint32_t expectedCrc,
                         const std::atomic<bool>* cancel, std::wstring& errorText) {
-  ZipReader& reader = innerArchive(s, archive);
-  int64_t index = reader.locate(entryPath);
-  if (index < 0) {
-    errorText = L"The XAPK is missing " + entryPath + L".";
-    return false;
-  }
+  ZipReader* readerPtr;
+  int64_t index;
   ZipEntryStat st;
-  if (!reader.isOpen || !reader.stat(uint64_t(index), st)) {
-    errorText = L"The XAPK entry could not be read (" + entryPath + L").";
-    return false;
-  }
+  if (!findEntry(s, archive, entryPath, readerPtr, index, st, errorText)) return false;
+  ZipReader& reader = *readerPtr;
   if (st.uncompressedSize != expectedSize || st.crc32 != expectedCrc) {
     errorText = L"The XAPK entry does not match the expected data (" + entryPath + L").";
     return false;
@@ -57,17 +68,11 @@ bool extractEntryToFile(XapkSource& s, XapkArchive archive, const std::wstring& 
 
 bool extractEntryToMemory(XapkSource& s, XapkArchive archive, const std::wstring& entryPath, Bytes& out,
                           std::wstring& errorText) {
-  ZipReader& reader = innerArchive(s, archive);
-  int64_t index = reader.locate(entryPath);
-  if (index < 0) {
-    errorText = L"The XAPK is missing " + entryPath + L".";
-    return false;
-  }
+  ZipReader* readerPtr;
+  int64_t index;
   ZipEntryStat st;
-  if (!reader.isOpen || !reader.stat(uint64_t(index), st)) {
-    errorText = L"The XAPK entry could not be read (" + entryPath + L").";
-    return false;
-  }
+  if (!findEntry(s, archive, entryPath, readerPtr, index, st, errorText)) return false;
+  ZipReader& reader = *readerPtr;
   uint64_t cap = kMaxEntryInMemory;
   if (st.compressedSize <= cap / kMaxDeflateRatio) cap = std::max<uint64_t>(st.compressedSize * kMaxDeflateRatio, 4096);
   if (st.method == 0) cap = std::min(cap, st.compressedSize);
