@@ -35,6 +35,22 @@ bool findEntry(XapkSource& s, XapkArchive archive, const std::wstring& entryPath
 
 }  // namespace
 
+bool parseFingerprintLine(const std::string& line, FingerprintLine& f) {
+  size_t bar1 = line.find('|');
+  if (bar1 == std::string::npos || bar1 + 1 == line.size()) return false;
+  size_t bar2 = line.find('|', bar1 + 1);
+  if (bar2 == std::string::npos || bar2 + 1 == line.size()) return false;
+  size_t bar3 = line.find('|', bar2 + 1);
+  if (bar3 == std::string::npos) return false;
+  // Each numeric field is parsed as the C runtime does, which stops at the
+  // first character that does not belong to the number.
+  f.archive = std::atol(line.substr(0, bar1).c_str());
+  f.entry = fromUtf8(std::string_view(line).substr(bar1 + 1, bar2 - bar1 - 1));
+  f.size = std::strtoull(line.substr(bar2 + 1, bar3 - bar2 - 1).c_str(), nullptr, 10);
+  f.crc = std::strtoull(line.substr(bar3 + 1).c_str(), nullptr, 16);
+  return true;
+}
+
 bool extractEntryToFile(XapkSource& s, XapkArchive archive, const std::wstring& entryPath,
                         const std::wstring& destination, uint64_t expectedSize, uint32_t expectedCrc,
                         const std::atomic<bool>* cancel, std::wstring& errorText) {
@@ -111,24 +127,15 @@ bool verifyXapkFingerprint(XapkSource& s, const PatchPack& pack, std::wstring& t
     if (end == std::string::npos) end = all.size();
     std::string line = all.substr(start, end - start);
     start = end + 1;
-    size_t bar1 = line.find('|');
-    if (bar1 == std::string::npos || bar1 + 1 == line.size()) continue;
-    size_t bar2 = line.find('|', bar1 + 1);
-    if (bar2 == std::string::npos || bar2 + 1 == line.size()) continue;
-    size_t bar3 = line.find('|', bar2 + 1);
-    if (bar3 == std::string::npos) continue;
-    // The fields end at their "|", which the C parsers stop at anyway.
-    long archive = std::atol(line.substr(0, bar1).c_str());
-    std::wstring entry = fromUtf8(std::string_view(line).substr(bar1 + 1, bar2 - bar1 - 1));
-    unsigned long long size = std::strtoull(line.substr(bar2 + 1, bar3 - bar2 - 1).c_str(), nullptr, 10);
-    unsigned long crc = std::strtoul(line.substr(bar3 + 1).c_str(), nullptr, 16);
-    ZipReader& reader = innerArchive(s, archive == 1 ? XapkArchive::Apk : XapkArchive::Obb);
-    int64_t index = reader.locate(entry);
+    FingerprintLine f;
+    if (!parseFingerprintLine(line, f)) continue;
+    ZipReader& reader = innerArchive(s, f.archive == 1 ? XapkArchive::Apk : XapkArchive::Obb);
+    int64_t index = reader.locate(f.entry);
     ZipEntryStat st;
-    bool pass = index >= 0 && reader.isOpen && reader.stat(uint64_t(index), st) && st.uncompressedSize == size &&
-                st.crc32 == uint32_t(crc) && crc <= 0xFFFFFFFFul;
+    bool pass = index >= 0 && reader.isOpen && reader.stat(uint64_t(index), st) && st.uncompressedSize == f.size &&
+                st.crc32 == uint32_t(f.crc) && f.crc <= 0xFFFFFFFFull;
     if (!pass) {
-      text = L"This is not the expected VELMO XAPK (entry " + entry + L" failed its CRC).";
+      text = L"This is not the expected VELMO XAPK (entry " + f.entry + L" failed its CRC).";
       return false;
     }
   }

@@ -19,6 +19,17 @@ bool extractEntryToFile(XapkSource& source, XapkArchive archive, const std::wstr
 bool extractEntryToMemory(XapkSource& source, XapkArchive archive, const std::wstring& entryPath, Bytes& out,
                           std::wstring& errorText);
 
+// One line of the xapk_fingerprint asset: archive|entry|size|crc (hex).
+struct FingerprintLine {
+  long archive = 0;
+  std::wstring entry;
+  uint64_t size = 0;
+  uint64_t crc = 0;
+};
+// False for a line the check passes over: fewer than three "|", or a first
+// or second "|" that ends the line.
+bool parseFingerprintLine(const std::string& line, FingerprintLine& parsed);
+
 bool verifyXapkFingerprint(XapkSource& source, const PatchPack& pack, std::wstring& text);
 
 }  // namespace velmo
