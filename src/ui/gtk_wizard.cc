@@ -91,7 +91,8 @@ gboolean onPress(GtkWidget*, GdkEventButton* event, gpointer data) {
   WizardWindow* w = static_cast<WizardWindow*>(data);
   // Each press of a double click also arrives as a plain press.
   if (event->type != GDK_BUTTON_PRESS || event->button != 1) return TRUE;
-  // Read before the action: a chooser or the window closing may free the event's window.
+  // Read before the action: a chooser or the closing window may free what
+  // the event points to.
   int button = int(event->button);
   int rootX = int(event->x_root), rootY = int(event->y_root);
   guint32 time = event->time;
@@ -195,8 +196,9 @@ bool chooseFolder(WizardWindow* w, const std::wstring& current, std::wstring& fo
 }
 
 bool askYesNo(WizardWindow* w, const std::wstring& text, const std::wstring& caption) {
-  GtkWidget* dialog = gtk_message_dialog_new(parentOf(w), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-                                             GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO, "%s", utf8(text).c_str());
+  GtkWidget* dialog =
+      gtk_message_dialog_new(parentOf(w), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+                             GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO, "%s", utf8(text).c_str());
   gtk_window_set_title(GTK_WINDOW(dialog), utf8(caption).c_str());
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
   int response = gtk_dialog_run(GTK_DIALOG(dialog));

@@ -145,8 +145,12 @@ void wizardJobFinished(WizardController& c, bool ok) {
 bool requestWindowClose(WizardController& c) {
   if (c.windowClosed) return true;
   InstallState& install = *c.install;
+  if (c.askingToClose) return false;
   if (install.jobRunning) {
-    if (!c.desktop.askYesNo || !c.desktop.askYesNo(kStopInstallQuestion, kWizardTitle)) return false;
+    c.askingToClose = true;
+    bool yes = c.desktop.askYesNo && c.desktop.askYesNo(kStopInstallQuestion, kWizardTitle);
+    c.askingToClose = false;
+    if (!yes) return false;
     install.cancelRequested = true;
   }
   // Blocks the window thread on purpose: the worker never waits for it, and

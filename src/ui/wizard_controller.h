@@ -89,6 +89,9 @@ struct WizardController {
   MusicPlayer* music = nullptr;  // set when the music thread was started
   WizardDesktop desktop;
   bool windowClosed = false;
+  // While "Stop the installation?" is open: its modal loop can deliver a
+  // second close request, which must not ask again.
+  bool askingToClose = false;
   // From the start of a job until its worker has announced the end. The
   // worker clears jobRunning before it sets exitCode, so only this tells
   // that the exit code of the job is final.

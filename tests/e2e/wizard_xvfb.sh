@@ -95,11 +95,33 @@ click 925 24
 xdotool mousemove --window "$WID" 149 562
 sleep 0.4
 shot 3-xapk-checked
-click 149 562
 
-# Screen 2: "Browse..." here opens the folder chooser, which proves "Next" led on.
-click 506 312
-choose_path '^Folder for the VELMO Windows game$' "$DEST" 4-folder-chooser
+# "Next" counts only once the check has ended and a frame has shown it
+# enabled; until then the press is swallowed. "Browse..." then opens the
+# folder chooser on screen 2, or the XAPK chooser again if still on screen 1.
+XAPK_TITLE='^Choose the VELMO 1.0.7 XAPK$'
+FOLDER_TITLE='^Folder for the VELMO Windows game$'
+attempt=0
+while :; do
+  attempt=$((attempt + 1))
+  [ "$attempt" -le 10 ] || fail "\"Next\" never led to the destination screen"
+  click 149 562
+  sleep 0.3
+  click 506 312
+  i=0
+  while :; do
+    xdotool search --onlyvisible --name "$FOLDER_TITLE" >/dev/null 2>&1 && break 2
+    if dialog=$(xdotool search --onlyvisible --name "$XAPK_TITLE" 2>/dev/null | head -n 1) && [ -n "$dialog" ]; then
+      xdotool windowfocus --sync "$dialog" key Escape
+      sleep 1
+      break
+    fi
+    i=$((i + 1))
+    [ "$i" -le 50 ] || fail "no chooser opened from \"Browse...\""
+    sleep 0.2
+  done
+done
+choose_path "$FOLDER_TITLE" "$DEST" 4-folder-chooser
 sleep 0.5
 shot 5-destination
 click 285 562
@@ -120,6 +142,7 @@ sleep 0.3
 shot 7-finished
 [ "$(stat -c %a "$LAUNCHER")" = 755 ] || fail "the launcher is not executable"
 grep -q '^Type=Application$' "$LAUNCHER" || fail "the launcher has no Type=Application"
+grep -qx "Path=$DEST" "$LAUNCHER" || fail "the launcher does not start in the game folder"
 
 # "Close" on the finished screen ends the wizard.
 click 486 548
@@ -134,6 +157,7 @@ wait "$PATCHER_PID" || rc=$?
 PATCHER_PID=
 [ "$rc" -eq 0 ] || fail "exit code $rc after a successful install"
 
-diff -r "$WORK/demo/expected" "$DEST" >"$WORK/diff.txt" 2>&1 || { cat "$WORK/diff.txt" >&2; fail "the built tree differs"; }
+diff -r "$WORK/demo/expected" "$DEST" >"$WORK/diff.txt" 2>&1 \
+  || { cat "$WORK/diff.txt" >&2; fail "the built tree differs"; }
 [ -z "$(ls -A "$TMPDIR")" ] || fail "temporary files were left: $(ls -A "$TMPDIR")"
 echo "wizard_xvfb: built the expected tree through the wizard; exit code 0"
