@@ -2,7 +2,6 @@
 
 #include "common/crc32.h"
 #include "pack/pack_items.h"
-#include "patch/file_delta.h"
 #include "patch/pa30.h"
 #include "patch/unityweb.h"
 #include "platform/platform.h"

@@ -50,7 +50,7 @@ class BundlePatchTest : public ::testing::Test {
     target = source;
     for (size_t i = 500; i < target.size(); i += 9000) target[i] ^= 0x44;
     target.insert(target.begin() + 1000, 64, 'w');
-    f.spec.apkEntries = {{"a", {1}, true}};
+    f.layout.apkEntries = {{"a", {1}, true}};
   }
   PackEntry& addRecord(ByteView sourceBundle, ByteView targetPayload) {
     PackEntry e;
@@ -74,7 +74,7 @@ TEST_F(BundlePatchTest, ASourceRecompressedByAnotherToolIsRebuiltExactly) {
   other.preset = 3, other.matchFinder = LzmaMatchFinder::Bt2;
   Bytes recompressed = bundleOf(source, other);
   ASSERT_NE(recompressed, bundleOf(source, theirs()));
-  f.spec.obbEntries = {{"A.unity3d", recompressed, true}};
+  f.layout.obbEntries = {{"A.unity3d", recompressed, true}};
   ASSERT_TRUE(f.open());
   std::wstring message;
   ASSERT_TRUE(patch(message)) << toUtf8(message);
@@ -103,7 +103,7 @@ TEST_F(BundlePatchTest, SegmentAndBlobChecks) {
   PackEntry tooSmall = f.builder.entries[0];
   tooSmall.sourceDecodedSize = 1000;  // the stream expands far beyond this
   f.builder.entries.push_back(tooSmall);
-  f.spec.obbEntries = {{"A.unity3d", bundle, true}};
+  f.layout.obbEntries = {{"A.unity3d", bundle, true}};
   ASSERT_TRUE(f.open());
   std::wstring message;
   EXPECT_FALSE(patch(message, 1));
@@ -131,7 +131,7 @@ TEST_F(BundlePatchTest, ARecordMadeWithAnotherEncoderFailsAtTheRebuild) {
   ASSERT_NE(other, rebuilt);
   e.size = other.size();
   e.bundleCrc = crc32Update(0, other.data(), other.size());
-  f.spec.obbEntries = {{"A.unity3d", bundle, true}, {"B.unity3d", {'n', 'o'}, true}};
+  f.layout.obbEntries = {{"A.unity3d", bundle, true}, {"B.unity3d", {'n', 'o'}, true}};
   ASSERT_TRUE(f.open());
   std::wstring message;
   EXPECT_FALSE(patch(message));
@@ -145,7 +145,7 @@ TEST_F(BundlePatchTest, ARecordMadeWithAnotherEncoderFailsAtTheRebuild) {
 TEST_F(BundlePatchTest, AFailedWriteDeletesThePartialBundle) {
   Bytes bundle = bundleOf(source, theirs());
   addRecord(bundle, target);
-  f.spec.obbEntries = {{"A.unity3d", bundle, true}};
+  f.layout.obbEntries = {{"A.unity3d", bundle, true}};
   ASSERT_TRUE(f.open());
   PlatformOps ops = nativePlatform();
   ops.writeFile = [](FileHandle file, const void* data, size_t size) {
@@ -174,7 +174,7 @@ TEST_F(BundlePatchTest, TwoSegmentsRoundTrip) {
   EXPECT_EQ(e.segments[0].targetLength, kBundleSegmentSize);
   EXPECT_EQ(e.segments[1].sourceOffset, kBundleSegmentSize);
   EXPECT_EQ(e.segments[1].targetOffset, kBundleSegmentSize);
-  f.spec.obbEntries = {{"A.unity3d", bundle, true}};
+  f.layout.obbEntries = {{"A.unity3d", bundle, true}};
   ASSERT_TRUE(f.open());
   std::wstring message;
   ASSERT_TRUE(patch(message)) << toUtf8(message);

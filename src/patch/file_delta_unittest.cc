@@ -22,8 +22,8 @@ class FileDeltaTest : public ::testing::Test {
   void SetUp() override {
     android = randomBytes(50000, 1);
     windows = edited(android);
-    f.spec.apkEntries = {{"assets/bin/Data/abc", android, false}};
-    f.spec.obbEntries = {{"x", {1}, true}};
+    f.layout.apkEntries = {{"assets/bin/Data/abc", android, false}};
+    f.layout.obbEntries = {{"x", {1}, true}};
   }
   PackEntry& addRecord(ByteView source, ByteView target, const std::string& name = "assets/bin/Data/abc") {
     PackEntry e;

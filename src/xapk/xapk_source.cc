@@ -7,7 +7,6 @@
 #include "install/install_state.h"
 #include "pack/pack_items.h"
 #include "platform/platform.h"
-#include "xapk/xapk_extract.h"
 
 namespace velmo {
 namespace {

@@ -31,11 +31,11 @@ class XapkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ::setenv("TMPDIR", tmp.path().c_str(), 1);
-    spec.apkEntries = {{"assets/bin/Data/mainData", text("main data"), false},
+    layout.apkEntries = {{"assets/bin/Data/mainData", text("main data"), false},
                        {"assets/bin/Data/level0", level0, false},
                        {"assets/bin/Data/empty", {}, true},
                        {"assets/bin/Data/big", big, true}};
-    spec.obbEntries = {{"TITMN01A.unity3d", text("bundle bytes"), true}};
+    layout.obbEntries = {{"TITMN01A.unity3d", text("bundle bytes"), true}};
   }
   void TearDown() override {
     closeXapk(source);
@@ -51,7 +51,7 @@ class XapkTest : public ::testing::Test {
     return makeAssetPack(assets, pack);
   }
   bool open(std::wstring& error) {
-    if (!writeXapk(dir / "game.xapk", spec)) return false;
+    if (!writeXapk(dir / "game.xapk", layout)) return false;
     return openXapk(source, pack.pack, wide(dir / "game.xapk"), error);
   }
   bool tempIsClean() { return fs::is_empty(tmp.path()); }
@@ -59,15 +59,15 @@ class XapkTest : public ::testing::Test {
   TempDir tmp, dir;
   Bytes level0 = text("level zero");
   Bytes big = randomBytes(3 * 1024 * 1024, 8);
-  XapkSpec spec;
+  XapkLayout layout;
   OwnedPack pack;
   XapkSource source;
 };
 
 TEST_F(XapkTest, InfoNamesTheEntriesAndTheSearchIsSkipped) {
-  spec.extraOuter = {{"decoy.apk", zipBytes({{"x", text("decoy"), true}}), true},
+  layout.extraOuter = {{"decoy.apk", zipBytes({{"x", text("decoy"), true}}), true},
                      {"decoy.obb", text("not a zip"), true}};
-  ASSERT_TRUE(usePack("name=VELMO\nversion=1.0.7\napk_entry=" + spec.apkName + "\nobb_entry=" + spec.obbName + "\n",
+  ASSERT_TRUE(usePack("name=VELMO\nversion=1.0.7\napk_entry=" + layout.apkName + "\nobb_entry=" + layout.obbName + "\n",
                       fingerprintLine(1, "assets/bin/Data/level0", level0)));
   std::wstring error;
   ASSERT_TRUE(open(error)) << toUtf8(error);
@@ -82,14 +82,14 @@ TEST_F(XapkTest, InfoNamesTheEntriesAndTheSearchIsSkipped) {
 
 TEST_F(XapkTest, OpenFailuresEachGiveTheirMessageAndLeaveNothingAfterClose) {
   std::wstring error;
-  ASSERT_TRUE(usePack("apk_entry=other.apk\nobb_entry=" + spec.obbName, "1|a|1|0"));
+  ASSERT_TRUE(usePack("apk_entry=other.apk\nobb_entry=" + layout.obbName, "1|a|1|0"));
   EXPECT_FALSE(open(error));
   EXPECT_EQ(error, L"The XAPK is missing other.apk.");
   closeXapk(source);
   EXPECT_TRUE(tempIsClean());
 
   ASSERT_TRUE(usePack("name=VELMO", "1|a|1|0"));
-  spec.omitObb = true;
+  layout.omitObb = true;
   EXPECT_FALSE(open(error));
   EXPECT_EQ(error, L"This XAPK does not contain an APK and an OBB.\nIt is not a Harrowmere XAPK.");
   closeXapk(source);
@@ -108,9 +108,9 @@ TEST_F(XapkTest, OpenFailuresEachGiveTheirMessageAndLeaveNothingAfterClose) {
 }
 
 TEST_F(XapkTest, SuffixSearchKeepsTheStoredCapitals) {
-  spec.apkName = "Base.APK";
-  spec.obbName = "main.1.OBB";
-  spec.extraOuter = {{"dir/", {}, true}, {".apk", text("x"), true}};
+  layout.apkName = "Base.APK";
+  layout.obbName = "main.1.OBB";
+  layout.extraOuter = {{"dir/", {}, true}, {".apk", text("x"), true}};
   ASSERT_TRUE(usePack("", "2|TITMN01A.unity3d|12|" + hex(crcOf(text("bundle bytes")))));
   std::wstring error;
   ASSERT_TRUE(open(error)) << toUtf8(error);
@@ -120,12 +120,12 @@ TEST_F(XapkTest, SuffixSearchKeepsTheStoredCapitals) {
   EXPECT_EQ(line, L"Harrowmere - XAPK verified");
 
   // A damaged inner archive is named with its capitals.
-  XapkSpec damaged = spec;
-  Bytes apk = zipBytes(spec.apkEntries);
+  XapkLayout damaged = layout;
+  Bytes apk = zipBytes(layout.apkEntries);
   std::vector<RawZipEntry> raw(2);
   ASSERT_TRUE(makeRawZipEntry("Base.APK", apk, true, raw[0]));
   raw[0].crc32 ^= 1;
-  ASSERT_TRUE(makeRawZipEntry("main.1.OBB", zipBytes(spec.obbEntries), true, raw[1]));
+  ASSERT_TRUE(makeRawZipEntry("main.1.OBB", zipBytes(layout.obbEntries), true, raw[1]));
   ASSERT_TRUE(writeRawZip(dir / "bad.xapk", raw, false));
   EXPECT_FALSE(openXapk(source, pack.pack, wide(dir / "bad.xapk"), error));
   EXPECT_EQ(error, L"The XAPK's APK is damaged (Base.APK).");
@@ -250,9 +250,9 @@ TEST_F(XapkTest, CancelAndFullDiskDeleteThePartialFile) {
   // The same fault while the XAPK's OBB is copied out.
   gWritesBeforeFailure = 5;  // the APK copy (four chunks) fits, the OBB does not
   ScopedPlatformOverride seam(ops);
-  spec.obbEntries = {{"TITMN01A.unity3d", randomBytes(5 * 1024 * 1024, 2), true}};
+  layout.obbEntries = {{"TITMN01A.unity3d", randomBytes(5 * 1024 * 1024, 2), true}};
   EXPECT_FALSE(open(error));
-  EXPECT_EQ(error, L"The XAPK's OBB is damaged (" + wide(spec.obbName) + L").");
+  EXPECT_EQ(error, L"The XAPK's OBB is damaged (" + wide(layout.obbName) + L").");
 }
 
 TEST_F(XapkTest, ExtractToMemoryNeverTrustsTheClaimedSize) {
@@ -278,8 +278,8 @@ TEST_F(XapkTest, ExtractToMemoryNeverTrustsTheClaimedSize) {
   ASSERT_TRUE(makeRawZipEntry("shorter", payload, false, raw[2]));
   raw[2].uncompressedSize = payload.size() + 1;
   ASSERT_TRUE(writeRawZip(dir / "lying.apk", raw, true));
-  std::vector<ZipBuilderEntry> outer = {{spec.apkName, readBytes(dir / "lying.apk"), true},
-                                        {spec.obbName, zipBytes(spec.obbEntries), true}};
+  std::vector<ZipBuilderEntry> outer = {{layout.apkName, readBytes(dir / "lying.apk"), true},
+                                        {layout.obbName, zipBytes(layout.obbEntries), true}};
   ASSERT_TRUE(writeZip(dir / "lying.xapk", outer));
   ASSERT_TRUE(openXapk(source, pack.pack, wide(dir / "lying.xapk"), error)) << toUtf8(error);
   EXPECT_FALSE(extractEntryToMemory(source, XapkArchive::Apk, L"huge", out, error));

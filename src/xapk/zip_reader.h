@@ -42,7 +42,7 @@ enum class ZipError {
 
 // What the central directory records for one entry.
 struct ZipEntryStat {
-  std::string name;  // raw bytes as stored; UTF-8 in archives that follow the spec
+  std::string name;  // raw bytes as stored; UTF-8 in well-formed archives
   uint32_t crc32 = 0;
   uint64_t uncompressedSize = 0;
   uint64_t compressedSize = 0;

@@ -91,7 +91,7 @@ TEST_F(AutoInstall, BadInputsGiveTheirMessageAndLeaveNothingBehind) {
   EXPECT_TRUE(fs::is_empty(tmp.path()));
 
   // Another build: the right names, other contents.
-  XapkSpec other;
+  XapkLayout other;
   other.apkName = "com.velmo.harrowmere.apk";
   other.obbName = "Android/obb/com.velmo.harrowmere/main.107.com.velmo.harrowmere.obb";
   other.apkEntries = {{"assets/bin/Data/mainData", Bytes(39008, 1), false}};

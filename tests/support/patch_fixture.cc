@@ -15,7 +15,7 @@ PatchFixture::~PatchFixture() {
 }
 
 bool PatchFixture::open() {
-  if (!writeXapk(dir / "game.xapk", spec)) return false;
+  if (!writeXapk(dir / "game.xapk", layout)) return false;
   container = finishPack(builder);
   Bytes digest(32);
   sha256(container, digest.data());

@@ -12,7 +12,7 @@ namespace velmo::test {
 
 struct PatchFixture {
   TempDir tmp, dir;
-  XapkSpec spec;
+  XapkLayout layout;
   PackBuilder builder;
   Bytes container;
   PatchPack pack;
@@ -20,7 +20,7 @@ struct PatchFixture {
 
   PatchFixture();
   ~PatchFixture();
-  // Writes the XAPK from spec, finishes the pack from builder, opens both.
+  // Writes the XAPK from layout, finishes the pack from builder, opens both.
   bool open();
   std::wstring output(const std::string& name) { return wide(dir / name); }
 };

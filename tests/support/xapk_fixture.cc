@@ -30,10 +30,10 @@ Bytes zipBytes(const std::vector<ZipBuilderEntry>& entries) {
   return readBytes(t / "z.zip");
 }
 
-bool writeXapk(const std::string& path, const XapkSpec& spec) {
-  std::vector<ZipBuilderEntry> outer = spec.extraOuter;
-  if (!spec.omitApk) outer.push_back({spec.apkName, zipBytes(spec.apkEntries), true});
-  if (!spec.omitObb) outer.push_back({spec.obbName, zipBytes(spec.obbEntries), true});
+bool writeXapk(const std::string& path, const XapkLayout& layout) {
+  std::vector<ZipBuilderEntry> outer = layout.extraOuter;
+  if (!layout.omitApk) outer.push_back({layout.apkName, zipBytes(layout.apkEntries), true});
+  if (!layout.omitObb) outer.push_back({layout.obbName, zipBytes(layout.obbEntries), true});
   return writeZip(path, outer);
 }
 

@@ -19,7 +19,7 @@ bool makeAssetPack(const std::vector<std::pair<std::string, std::string>>& asset
 
 // An XAPK at path: the outer entries as given; inner archives are built from
 // their own entry lists (empty list: that entry is left out).
-struct XapkSpec {
+struct XapkLayout {
   std::string apkName = "com.example.harrowmere.apk";
   std::string obbName = "Android/obb/com.example.harrowmere/main.7.com.example.harrowmere.obb";
   std::vector<ZipBuilderEntry> apkEntries;
@@ -28,7 +28,7 @@ struct XapkSpec {
   bool omitApk = false;
   bool omitObb = false;
 };
-bool writeXapk(const std::string& path, const XapkSpec& spec);
+bool writeXapk(const std::string& path, const XapkLayout& layout);
 
 // The zip bytes of entries (via a temporary file).
 Bytes zipBytes(const std::vector<ZipBuilderEntry>& entries);
