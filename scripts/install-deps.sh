@@ -6,7 +6,7 @@ set -e
 PKGS="build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest
   libzip-dev zipcmp zip liblzma-dev libwim-dev libssl-dev zlib1g-dev nlohmann-json3-dev
-  libgtk-3-dev libsdl2-dev
+  libgtk-3-dev libx11-dev libsdl2-dev
   fonts-dejavu-core fonts-liberation2 fonts-noto-cjk
   xvfb xdotool xauth imagemagick bc"
 

@@ -1,0 +1,31 @@
+/* Asks a window to close the way a window manager's close button does: a
+ * WM_DELETE_WINDOW message. Xvfb runs no window manager, and xdotool can
+ * only destroy a window, which skips the program's own closing rules.
+ *
+ * usage: send_close WINDOW_ID */
+#include <X11/Xlib.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: send_close WINDOW_ID\n");
+    return 2;
+  }
+  Display* display = XOpenDisplay(NULL);
+  if (!display) {
+    fprintf(stderr, "send_close: cannot open the display\n");
+    return 1;
+  }
+  XEvent event = {0};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = (Window)strtoul(argv[1], NULL, 0);
+  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = (long)XInternAtom(display, "WM_DELETE_WINDOW", False);
+  event.xclient.data.l[1] = CurrentTime;
+  Status sent = XSendEvent(display, event.xclient.window, False, NoEventMask, &event);
+  XSync(display, False);
+  XCloseDisplay(display);
+  return sent ? 0 : 1;
+}
