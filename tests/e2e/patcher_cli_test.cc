@@ -68,6 +68,18 @@ TEST_F(PatcherCli, DamagedOrMissingPackLogsThePackLine) {
   EXPECT_EQ(log(), kPackLine);
 }
 
+TEST_F(PatcherCli, WizardWithoutADisplaySaysSoInOneLine) {
+  std::string err = dir / "stderr.txt";
+  int rc = runCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + shellQuote(dir / "patcher") + " /dest " +
+                      shellQuote(dir / "out") + " 2>" + shellQuote(err));
+  EXPECT_EQ(rc, 1);
+  std::string text = readText(err);
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+  EXPECT_NE(text.find("display"), std::string::npos) << text;
+  EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
 TEST_F(PatcherCli, PackToolListsAndRefusesBadInput) {
   std::string tool = shellQuote(buildPath("velmo-pack"));
   EXPECT_EQ(runCommand(tool + " list " + shellQuote(dir / "patcher") + " > " + shellQuote(dir / "list.txt")), 0);
