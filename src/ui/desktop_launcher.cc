@@ -14,15 +14,35 @@ constexpr char kReservedChars[] = " \t\n\"'\\><~|&;$*?#()`";
 
 }  // namespace
 
-GameLaunch gameLaunch(const std::string& exePath, const std::string& folder, const std::string& winePath) {
-  GameLaunch launch;
-  if (!winePath.empty()) {
-    launch.viaWine = true;
-    launch.argv = {winePath, exePath};
-  } else {
-    launch.argv = {kOpenFolderProgram, folder};
+std::vector<std::string> handlerCommand(const std::string& handlerExec, const std::string& file) {
+  gchar** parsed = nullptr;
+  if (!g_shell_parse_argv(handlerExec.c_str(), nullptr, &parsed, nullptr)) return {};
+  std::vector<std::string> argv;
+  bool fileUsed = false;
+  for (gchar** a = parsed; *a; ++a) {
+    std::string arg;
+    bool hadCode = false;
+    for (const char* c = *a; *c; ++c) {
+      if (*c != '%' || !c[1]) {
+        arg.push_back(*c);
+        continue;
+      }
+      ++c;
+      hadCode = true;
+      if (*c == '%') {
+        arg.push_back('%');
+      } else if (std::strchr("fFuU", *c) && !fileUsed) {
+        arg += file;
+        fileUsed = true;
+      }
+    }
+    // An argument that was only a field code without a value is dropped.
+    if (!arg.empty() || !hadCode) argv.push_back(arg);
   }
-  return launch;
+  g_strfreev(parsed);
+  if (argv.empty() || argv[0].empty()) return {};
+  if (!fileUsed) argv.push_back(file);
+  return argv;
 }
 
 std::string desktopExecArgument(const std::string& arg) {

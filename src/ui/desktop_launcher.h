@@ -1,9 +1,8 @@
 #pragma once
 // Starting the built game from a Linux desktop, and the desktop launcher
 // that stands in for a Windows shortcut. The game is a Windows program: it
-// runs through Wine when Wine is installed; without it the most the desktop
-// can do is show the game's folder, so that is what both "Play now" and the
-// launcher fall back to.
+// starts through the application the desktop has as the handler of its file
+// type, when one is configured.
 #include <string>
 #include <vector>
 
@@ -11,15 +10,12 @@ namespace velmo {
 
 constexpr char kDesktopLauncherFileName[] = "VELMO.desktop";
 constexpr char kDesktopLauncherName[] = "VELMO";
-constexpr char kWineProgram[] = "wine";
-constexpr char kOpenFolderProgram[] = "xdg-open";
 
-struct GameLaunch {
-  bool viaWine = false;
-  std::vector<std::string> argv;  // Wine and the game, or the folder opener and the folder
-};
-// winePath is the installed Wine program, empty when there is none.
-GameLaunch gameLaunch(const std::string& exePath, const std::string& folder, const std::string& winePath);
+// The command that opens `file` with a handler whose desktop-entry Exec value
+// is `handlerExec`: "%f", "%F", "%u" and "%U" become the file, "%%" a
+// percent sign, other field codes vanish; without a file code the file is
+// appended. Empty when the value cannot be parsed or names no program.
+std::vector<std::string> handlerCommand(const std::string& handlerExec, const std::string& file);
 
 // One argument of a launcher's Exec line: in double quotes (with '"', '`',
 // '$' and '\' escaped) when it holds a reserved character or is empty; '%'

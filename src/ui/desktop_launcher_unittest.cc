@@ -29,7 +29,7 @@ std::vector<std::string> parseExec(const std::string& exec) {
 }
 
 TEST(DesktopExec, PlainArgumentsStayBareAndOthersAreQuoted) {
-  EXPECT_EQ(desktopExecLine({"/usr/bin/wine", "/games/VELMO/VELMO.exe"}), "/usr/bin/wine /games/VELMO/VELMO.exe");
+  EXPECT_EQ(desktopExecLine({"/usr/bin/runner", "/games/VELMO/VELMO.exe"}), "/usr/bin/runner /games/VELMO/VELMO.exe");
   EXPECT_EQ(desktopExecArgument("/home/ana/My Games/VELMO.exe"), "\"/home/ana/My Games/VELMO.exe\"");
   EXPECT_EQ(desktopExecArgument("100%"), "100%%");
   EXPECT_EQ(desktopExecArgument(""), "\"\"");
@@ -38,7 +38,7 @@ TEST(DesktopExec, PlainArgumentsStayBareAndOthersAreQuoted) {
 
 TEST(DesktopExec, EveryArgumentSurvivesTheRoundTrip) {
   std::vector<std::string> argv = {
-      "/usr/bin/wine", "/home/ana/My Games/VELMO/VELMO.exe", "it's \"quoted\"", "$HOME`id`", "back\\slash",
+      "/usr/bin/runner", "/home/ana/My Games/VELMO/VELMO.exe", "it's \"quoted\"", "$HOME`id`", "back\\slash",
       "100% sure %f", "semi;colon&amp|pipe", "~tilde #hash (paren) *star ?q <lt> >gt", "snow ❄ 雪", "",
       "tab\there"};
   EXPECT_EQ(parseExec(desktopExecLine(argv)), argv);
@@ -48,7 +48,7 @@ TEST(DesktopLauncherFile, KeysReadBackAsWritten) {
   DesktopLauncher l;
   l.name = "VELMO";
   l.comment = "Harrowmere for Windows";
-  l.command = {"/usr/bin/wine", "/srv/My Games\\VELMO/VELMO.exe"};
+  l.command = {"/usr/bin/runner", "/srv/My Games\\VELMO/VELMO.exe"};
   l.workingFolder = "/srv/My Games\\VELMO";
   std::string text = desktopLauncherText(l);
 
@@ -83,7 +83,7 @@ TEST(DesktopLauncherFile, WrittenExecutableIntoANewFolderAndReplaced) {
   EXPECT_EQ(st.st_mode & 07777, 0755u);
   EXPECT_EQ(readText(path), desktopLauncherText(l));
 
-  l.command = {"/usr/bin/wine", "/games/VELMO/VELMO.exe"};
+  l.command = {"/usr/bin/runner", "/games/VELMO/VELMO.exe"};
   ASSERT_TRUE(writeDesktopLauncher(desktop, kDesktopLauncherFileName, l));
   EXPECT_EQ(readText(path), desktopLauncherText(l));
 
@@ -92,13 +92,20 @@ TEST(DesktopLauncherFile, WrittenExecutableIntoANewFolderAndReplaced) {
   EXPECT_FALSE(writeDesktopLauncher(dir / "plain-file/Desktop", kDesktopLauncherFileName, l));
 }
 
-TEST(GameLaunchChoice, WineWhenInstalledElseTheFolder) {
-  GameLaunch wine = gameLaunch("/g/VELMO.exe", "/g", "/usr/bin/wine");
-  EXPECT_TRUE(wine.viaWine);
-  EXPECT_EQ(wine.argv, (std::vector<std::string>{"/usr/bin/wine", "/g/VELMO.exe"}));
-  GameLaunch none = gameLaunch("/g/VELMO.exe", "/g", "");
-  EXPECT_FALSE(none.viaWine);
-  EXPECT_EQ(none.argv, (std::vector<std::string>{"xdg-open", "/g"}));
+TEST(HandlerCommand, FieldCodesOfTheHandlersExecLine) {
+  const std::string exe = "/home/ana/My Games/VELMO/VELMO.exe";
+  using Argv = std::vector<std::string>;
+  EXPECT_EQ(handlerCommand("runner start /unix %f", exe), (Argv{"runner", "start", "/unix", exe}));
+  EXPECT_EQ(handlerCommand("/opt/r/run %U --icon %i %c %k", exe), (Argv{"/opt/r/run", exe, "--icon"}));
+  EXPECT_EQ(handlerCommand("run --file=%f --pct=50%%", exe), (Argv{"run", "--file=" + exe, "--pct=50%"}));
+  // Only the first file code takes the file; without one it is appended.
+  EXPECT_EQ(handlerCommand("run %f %F", exe), (Argv{"run", exe}));
+  EXPECT_EQ(handlerCommand("\"/opt/my runner/run\" -x", exe), (Argv{"/opt/my runner/run", "-x", exe}));
+  // Unparseable or programless lines give nothing to start.
+  EXPECT_EQ(handlerCommand("run \"unclosed", exe), Argv{});
+  EXPECT_EQ(handlerCommand("", exe), Argv{});
+  EXPECT_EQ(handlerCommand("%f", exe), (Argv{exe}));
+  EXPECT_EQ(handlerCommand("%i %f", exe), (Argv{exe}));
 }
 
 }  // namespace

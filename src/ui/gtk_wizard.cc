@@ -224,38 +224,47 @@ void openFolder(WizardWindow* w, const std::wstring& folder) {
   g_free(uri);
 }
 
-std::string installedWine() {
-  gchar* found = g_find_program_in_path(kWineProgram);
-  std::string path = found ? found : "";
-  g_free(found);
-  return path;
+// The command that starts the game: its file type's default handler with
+// the game; empty when no handler is configured.
+std::vector<std::string> gameCommand(const std::string& exe) {
+  std::vector<std::string> argv;
+  GFile* file = g_file_new_for_path(exe.c_str());
+  GFileInfo* info =
+      g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
+  const char* type = info ? g_file_info_get_content_type(info) : nullptr;
+  GAppInfo* handler = type ? g_app_info_get_default_for_type(type, FALSE) : nullptr;
+  const char* exec = handler ? g_app_info_get_commandline(handler) : nullptr;
+  if (exec) argv = handlerCommand(exec, exe);
+  if (handler) g_object_unref(handler);
+  if (info) g_object_unref(info);
+  g_object_unref(file);
+  return argv;
 }
 
-// "Play now": the game through Wine when it is installed. Without Wine the
-// game cannot start here, so its folder is shown instead and the wizard
-// stays open, as after any start that failed.
-bool startGame(WizardWindow* w, const std::wstring& exePath, const std::wstring& workingFolder) {
+// "Play now": the game through its handler, in its folder. When nothing can
+// start it, nothing happens and the wizard stays open.
+bool startGame(const std::wstring& exePath, const std::wstring& workingFolder) {
   std::string exe = utf8(exePath), folder = utf8(workingFolder);
   if (!g_file_test(exe.c_str(), G_FILE_TEST_IS_REGULAR)) return false;
-  GameLaunch launch = gameLaunch(exe, folder, installedWine());
-  if (!launch.viaWine) {
-    openFolder(w, workingFolder);
-    return false;
-  }
+  std::vector<std::string> command = gameCommand(exe);
+  if (command.empty()) return false;
   std::vector<gchar*> argv;
-  for (std::string& arg : launch.argv) argv.push_back(arg.data());
+  for (std::string& arg : command) argv.push_back(arg.data());
   argv.push_back(nullptr);
   // Without DO_NOT_REAP_CHILD GLib detaches the game: nobody waits for it.
-  return g_spawn_async(folder.c_str(), argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr, nullptr);
+  return g_spawn_async(folder.c_str(), argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
+                       nullptr);
 }
 
-// The desktop shortcut is a launcher file: it runs what "Play now" runs.
+// The desktop shortcut is a launcher file: it runs what "Play now" runs, or
+// the game itself when no handler is configured yet.
 bool createDesktopShortcut(const std::wstring& target, const std::wstring& workingFolder,
                            const std::wstring& description) {
   DesktopLauncher launcher;
   launcher.name = kDesktopLauncherName;
   launcher.comment = utf8(description);
-  launcher.command = gameLaunch(utf8(target), utf8(workingFolder), installedWine()).argv;
+  launcher.command = gameCommand(utf8(target));
+  if (launcher.command.empty()) launcher.command = {utf8(target)};
   launcher.workingFolder = utf8(workingFolder);
   return writeDesktopLauncher(userDesktopFolder(), kDesktopLauncherFileName, launcher);
 }
@@ -265,7 +274,7 @@ WizardDesktop makeDesktop(WizardWindow* w) {
   d.chooseXapkFile = [w](std::wstring& path) { return chooseXapkFile(w, path); };
   d.chooseFolder = [w](const std::wstring& current, std::wstring& folder) { return chooseFolder(w, current, folder); };
   d.askYesNo = [w](const std::wstring& text, const std::wstring& caption) { return askYesNo(w, text, caption); };
-  d.startGame = [w](const std::wstring& exe, const std::wstring& folder) { return startGame(w, exe, folder); };
+  d.startGame = startGame;
   d.openFolder = [w](const std::wstring& folder) { openFolder(w, folder); };
   d.createDesktopShortcut = createDesktopShortcut;
   d.setBusyCursor = [w](bool busy) {

@@ -11,17 +11,21 @@
 #   close    closing the window during the install asks "Stop the
 #            installation?": "No" keeps the job going, "Yes" stops it and
 #            the process exits with the job's exit code, 1.
+#   play     "Play now" with no handler for Windows programs does nothing;
+#            with one configured it starts the game through it, in the
+#            game's folder, and closes the wizard; the desktop launcher
+#            runs the same command.
 # No run may print GTK or GLib warnings.
 #
-# usage: wizard_xvfb.sh BUILD_DIR install|cancel|close
+# usage: wizard_xvfb.sh BUILD_DIR install|cancel|close|play
 # Screenshots of every screen are kept in BUILD_DIR/wizard-shots/RUN (or
 # $VELMO_SHOTS_DIR/RUN).
 set -eu
 
 if [ "${1:-}" != "--inner" ]; then
-  BUILD=$(cd "${1:?usage: wizard_xvfb.sh BUILD_DIR install|cancel|close}" && pwd)
-  RUN=${2:?usage: wizard_xvfb.sh BUILD_DIR install|cancel|close}
-  case "$RUN" in install|cancel|close) ;; *) echo "wizard_xvfb: unknown run $RUN" >&2; exit 2 ;; esac
+  BUILD=$(cd "${1:?usage: wizard_xvfb.sh BUILD_DIR install|cancel|close|play}" && pwd)
+  RUN=${2:?usage: wizard_xvfb.sh BUILD_DIR install|cancel|close|play}
+  case "$RUN" in install|cancel|close|play) ;; *) echo "wizard_xvfb: unknown run $RUN" >&2; exit 2 ;; esac
   if ! command -v xvfb-run >/dev/null 2>&1; then
     echo "wizard_xvfb: skipped: xvfb-run is not installed (scripts/install-deps.sh installs it)"
     exit 0
@@ -55,6 +59,7 @@ XAPK="$WORK/demo/harrowmere-1.0.7.xapk"
 LOG="$WORK/patcher.log"
 GATE="$WORK/gate"
 TITLE='^VELMO Patcher$'
+LAUNCHER="$HOME/Desktop/VELMO.desktop"
 PATCHER_PID=
 
 fail() {
@@ -160,6 +165,23 @@ answer_stop_question() {
     || fail "the question did not go away after $1"
 }
 
+# From the first screen (XAPK and $DEST given) through "Next" and "Install"
+# to the finished screen, which is known to be up once its "Create desktop
+# shortcut" has written the launcher.
+install_to_finished() {
+  attempt=0
+  until [ -d "$DEST" ]; do
+    attempt=$((attempt + 1))
+    [ "$attempt" -le 5 ] || fail "the install did not start"
+    click 149 562
+    sleep 0.3
+    click 285 562
+    wait_until '[ -d "$DEST" ]' 20 || true
+  done
+  wait_until 'click 230 548; [ -f "$LAUNCHER" ]' 150 || fail "the finished screen did not come"
+  sleep 0.3
+}
+
 # Nothing of the job may be left: no staging, no half-built destination,
 # no temporary copies.
 expect_nothing_left() {
@@ -217,14 +239,7 @@ click 285 562
 # finished screen, so the launcher appears once that screen is up.
 sleep 0.3
 shot 6-installing
-LAUNCHER="$HOME/Desktop/VELMO.desktop"
-i=0
-while [ ! -f "$LAUNCHER" ]; do
-  i=$((i + 1))
-  [ "$i" -le 150 ] || fail "the finished screen did not come (see $WORK/patcher.log)"
-  click 230 548
-  sleep 0.2
-done
+wait_until 'click 230 548; [ -f "$LAUNCHER" ]' 150 || fail "the finished screen did not come"
 sleep 0.3
 shot 7-finished
 [ "$(stat -c %a "$LAUNCHER")" = 755 ] || fail "the launcher is not executable"
@@ -295,6 +310,54 @@ touch "$GATE"
 expect_exit 1
 expect_nothing_left
 echo "wizard_xvfb: close: No kept the install, Yes stopped it; exit code 1"
+}
+
+run_play() {
+# No handler for Windows programs: "Play now" does nothing, and the launcher
+# names the game itself.
+DEST="$WORK/out/Game1"
+start_patcher /xapk "$XAPK" /dest "$DEST"
+install_to_finished
+grep -qx "Exec=$DEST/VELMO.exe" "$LAUNCHER" || fail "the launcher does not name the game: $(grep ^Exec "$LAUNCHER")"
+click 144 492
+sleep 1
+kill -0 "$PATCHER_PID" 2>/dev/null || fail "\"Play now\" closed the wizard although nothing could start the game"
+shot 1-play-now-without-handler
+click 486 548
+expect_exit 0
+
+# A handler configured as the default for the game's file type.
+cat >"$WORK/runner.sh" <<EOF
+#!/bin/sh
+printf '%s\n' "\$PWD" "\$@" >"$WORK/ran.txt"
+EOF
+chmod +x "$WORK/runner.sh"
+mkdir -p "$HOME/.local/share/applications" "$XDG_CONFIG_HOME"
+cat >"$HOME/.local/share/applications/velmo-test-runner.desktop" <<EOF
+[Desktop Entry]
+Type=Application
+Name=Test runner
+Exec=$WORK/runner.sh --game %f
+MimeType=application/x-ms-dos-executable;application/x-msdownload;
+EOF
+cat >"$XDG_CONFIG_HOME/mimeapps.list" <<EOF
+[Default Applications]
+application/x-ms-dos-executable=velmo-test-runner.desktop
+application/x-msdownload=velmo-test-runner.desktop
+EOF
+rm -f "$LAUNCHER"
+DEST="$WORK/out/Game2"
+start_patcher /xapk "$XAPK" /dest "$DEST"
+install_to_finished
+grep -qx "Exec=$WORK/runner.sh --game $DEST/VELMO.exe" "$LAUNCHER" \
+  || fail "the launcher does not run the handler: $(grep ^Exec "$LAUNCHER")"
+shot 2-finished-with-handler
+click 144 492
+expect_exit 0
+wait_until '[ -s "$WORK/ran.txt" ]' 50 || fail "the handler was not started"
+printf '%s\n' "$DEST" --game "$DEST/VELMO.exe" | cmp -s - "$WORK/ran.txt" \
+  || fail "the handler ran as: $(cat "$WORK/ran.txt")"
+echo "wizard_xvfb: play: nothing without a handler; the handler started the game in its folder; exit code 0"
 }
 
 "run_$RUN"
