@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/utf8.h"
+#include "support/png_bytes.h"
 
 namespace velmo {
 namespace {
@@ -62,18 +63,7 @@ Argb lerpColour(Argb a, Argb b, double t) {
   return (mix(24) << 24) | (mix(16) << 16) | (mix(8) << 8) | mix(0);
 }
 
-Bytes encodePng(cairo_surface_t* surface) {
-  Bytes out;
-  cairo_surface_write_to_png_stream(
-      surface,
-      [](void* closure, const unsigned char* data, unsigned int length) {
-        auto* o = static_cast<Bytes*>(closure);
-        o->insert(o->end(), data, data + length);
-        return CAIRO_STATUS_SUCCESS;
-      },
-      &out);
-  return out;
-}
+using test::encodePng;
 
 Bytes solidPng(int w, int h, Argb colour) {
   Canvas c(w, h, colour);

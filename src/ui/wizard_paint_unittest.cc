@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/png_bytes.h"
 
 namespace velmo {
 namespace {
@@ -39,18 +40,7 @@ PlatformOps withFakeFreeSpace() {
   return ops;
 }
 
-Bytes encodePng(cairo_surface_t* surface) {
-  Bytes out;
-  cairo_surface_write_to_png_stream(
-      surface,
-      [](void* closure, const unsigned char* data, unsigned int length) {
-        auto* o = static_cast<Bytes*>(closure);
-        o->insert(o->end(), data, data + length);
-        return CAIRO_STATUS_SUCCESS;
-      },
-      &out);
-  return out;
-}
+using test::encodePng;
 
 // A wintry dusk for the renders: sky, stars, moon, mountains, pines, a lit
 // cabin, snow; the left edge fades out so the picture melts into the

@@ -135,20 +135,33 @@ expect_exit() {
   [ "$rc" -eq "$1" ] || fail "exit code $rc, not $1"
 }
 
-# From the first screen (XAPK given by /xapk) through "Next" and "Install"
-# until the job waits at the gate. "Next" sits where the destination
-# screen's "Back" is, so a lost press costs one more round, nothing else.
-install_until_held() {
+# From the first screen (XAPK and destination given) through "Next" and
+# "Install" until the condition $1 shows the job has started. "Next" sits
+# where the destination screen's "Back" is, so a lost press costs one more
+# round, nothing else.
+press_next_and_install() {
+  started=$1
   attempt=0
-  until [ -e "$GATE.waiting" ]; do
+  until eval "$started"; do
     attempt=$((attempt + 1))
     [ "$attempt" -le 5 ] || fail "the install did not start"
     click 149 562
     sleep 0.3
     [ "$attempt" -eq 1 ] && shot 2-destination
     click 285 562
-    wait_until '[ -e "$GATE.waiting" ]' 30 || true
+    wait_until "$started" 30 || true
   done
+}
+# ... until the job waits at the gate.
+install_until_held() {
+  press_next_and_install '[ -e "$GATE.waiting" ]'
+  sleep 0.3
+}
+# ... to the finished screen, which is known to be up once its "Create
+# desktop shortcut" has written the launcher.
+install_to_finished() {
+  press_next_and_install '[ -d "$DEST" ]'
+  wait_until 'click 230 548; [ -f "$LAUNCHER" ]' 150 || fail "the finished screen did not come"
   sleep 0.3
 }
 
@@ -163,23 +176,6 @@ answer_stop_question() {
   xdotool windowfocus --sync "$question" key "$1"
   wait_until '! xdotool search --onlyvisible --name "$TITLE" | grep -qvx "$WID"' 50 \
     || fail "the question did not go away after $1"
-}
-
-# From the first screen (XAPK and $DEST given) through "Next" and "Install"
-# to the finished screen, which is known to be up once its "Create desktop
-# shortcut" has written the launcher.
-install_to_finished() {
-  attempt=0
-  until [ -d "$DEST" ]; do
-    attempt=$((attempt + 1))
-    [ "$attempt" -le 5 ] || fail "the install did not start"
-    click 149 562
-    sleep 0.3
-    click 285 562
-    wait_until '[ -d "$DEST" ]' 20 || true
-  done
-  wait_until 'click 230 548; [ -f "$LAUNCHER" ]' 150 || fail "the finished screen did not come"
-  sleep 0.3
 }
 
 # Nothing of the job may be left: no staging, no half-built destination,
