@@ -2,22 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "support/test_util.h"
 
 namespace velmo {
 namespace {
 
 const char* const kVectorNames[] = {"zeros", "sequential", "pattern", "single_byte", "small"};
 
-Bytes readVector(const std::string& name) {
-  std::ifstream in(std::string(VELMO_VECTORS_DIR) + "/lzms/" + name, std::ios::binary);
-  EXPECT_TRUE(in.good()) << name;
-  return Bytes((std::istreambuf_iterator<char>(in)), {});
-}
+Bytes readVector(const std::string& name) { return test::readVector("lzms/" + name); }
 
 // Words and punctuation, so chunks compress like ordinary text.
 Bytes makeText(size_t size, uint32_t seed) {

@@ -7,9 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 #include <string>
 
@@ -19,14 +17,12 @@
 #include "patch/pa30_hash.h"
 #include "patch/pa30_header.h"
 #include "patch/pa30_params.h"
+#include "support/test_util.h"
 
 namespace velmo {
 namespace {
 
-Bytes readVector(const std::string& name) {
-  std::ifstream in(std::string(VELMO_VECTORS_DIR "/pa30/raw-cmd-to-where/") + name, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), {});
-}
+Bytes readVector(const std::string& name) { return test::readVector("pa30/raw-cmd-to-where/" + name); }
 
 Bytes randomBytes(size_t size, uint32_t seed) {
   std::mt19937 rng(seed);

@@ -1,5 +1,6 @@
 #include "support/test_util.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,6 +69,15 @@ Bytes randomBytes(size_t n, uint32_t seed) {
     out[i] = uint8_t(x >> 24);
   }
   return out;
+}
+
+Bytes readVector(const std::string& relativePath) {
+  std::string path = std::string(VELMO_VECTORS_DIR) + "/" + relativePath;
+  if (!exists(path)) {
+    ADD_FAILURE() << "the genuine vector " << path
+                  << " is missing; configure with -DVELMO_VECTORS_DIR=<the shared vectors folder>";
+  }
+  return readBytes(path);
 }
 
 std::string buildPath(const std::string& name) { return std::string(VELMO_BINARY_DIR) + "/" + name; }

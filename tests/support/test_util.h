@@ -29,6 +29,9 @@ bool writeBytes(const std::string& path, ByteView bytes);
 bool exists(const std::string& path);
 // Deterministic pseudo-random bytes.
 Bytes randomBytes(size_t n, uint32_t seed);
+// A genuine vector, read in place below the vectors folder (the build's
+// VELMO_VECTORS_DIR); a missing one fails the test with where it was sought.
+Bytes readVector(const std::string& relativePath);
 // A path inside the build tree (the built programs).
 std::string buildPath(const std::string& name);
 // Runs a command line through the shell; returns its exit status (-1 when it
