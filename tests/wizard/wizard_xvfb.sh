@@ -186,85 +186,85 @@ expect_nothing_left() {
 }
 
 run_install() {
-DEST="$WORK/out"
-# The wrong destination first: the chooser must replace it.
-start_patcher /dest "$WORK/not-this-one"
-shot 1-choose-xapk
+  DEST="$WORK/out"
+  # The wrong destination first: the chooser must replace it.
+  start_patcher /dest "$WORK/not-this-one"
+  shot 1-choose-xapk
 
-# Screen 1: "Browse..." opens the XAPK chooser; the check runs when it closes.
-click 506 312
-choose_path '^Choose the VELMO 1.0.7 XAPK$' "$XAPK" 2-xapk-chooser
-sleep 1
-# Mute (the pack has music) and hover "Next" before the shot.
-click 925 24
-xdotool mousemove --window "$WID" 149 562
-sleep 0.4
-shot 3-xapk-checked
-
-# "Next" counts only once the check has ended and a frame has shown it
-# enabled; until then the press is swallowed. "Browse..." then opens the
-# folder chooser on screen 2, or the XAPK chooser again if still on screen 1.
-XAPK_TITLE='^Choose the VELMO 1.0.7 XAPK$'
-FOLDER_TITLE='^Folder for the VELMO Windows game$'
-attempt=0
-while :; do
-  attempt=$((attempt + 1))
-  [ "$attempt" -le 10 ] || fail "\"Next\" never led to the destination screen"
-  click 149 562
-  sleep 0.3
+  # Screen 1: "Browse..." opens the XAPK chooser; the check runs when it closes.
   click 506 312
-  i=0
+  choose_path '^Choose the VELMO 1.0.7 XAPK$' "$XAPK" 2-xapk-chooser
+  sleep 1
+  # Mute (the pack has music) and hover "Next" before the shot.
+  click 925 24
+  xdotool mousemove --window "$WID" 149 562
+  sleep 0.4
+  shot 3-xapk-checked
+
+  # "Next" counts only once the check has ended and a frame has shown it
+  # enabled; until then the press is swallowed. "Browse..." then opens the
+  # folder chooser on screen 2, or the XAPK chooser again if still on screen 1.
+  XAPK_TITLE='^Choose the VELMO 1.0.7 XAPK$'
+  FOLDER_TITLE='^Folder for the VELMO Windows game$'
+  attempt=0
   while :; do
-    xdotool search --onlyvisible --name "$FOLDER_TITLE" >/dev/null 2>&1 && break 2
-    if dialog=$(xdotool search --onlyvisible --name "$XAPK_TITLE" 2>/dev/null | head -n 1) && [ -n "$dialog" ]; then
-      xdotool windowfocus --sync "$dialog" key Escape
-      sleep 1
-      break
-    fi
-    i=$((i + 1))
-    [ "$i" -le 50 ] || fail "no chooser opened from \"Browse...\""
-    sleep 0.2
+    attempt=$((attempt + 1))
+    [ "$attempt" -le 10 ] || fail "\"Next\" never led to the destination screen"
+    click 149 562
+    sleep 0.3
+    click 506 312
+    i=0
+    while :; do
+      xdotool search --onlyvisible --name "$FOLDER_TITLE" >/dev/null 2>&1 && break 2
+      if dialog=$(xdotool search --onlyvisible --name "$XAPK_TITLE" 2>/dev/null | head -n 1) && [ -n "$dialog" ]; then
+        xdotool windowfocus --sync "$dialog" key Escape
+        sleep 1
+        break
+      fi
+      i=$((i + 1))
+      [ "$i" -le 50 ] || fail "no chooser opened from \"Browse...\""
+      sleep 0.2
+    done
   done
-done
-choose_path "$FOLDER_TITLE" "$DEST" 4-folder-chooser
-sleep 0.5
-shot 5-destination
-click 285 562
+  choose_path "$FOLDER_TITLE" "$DEST" 4-folder-chooser
+  sleep 0.5
+  shot 5-destination
+  click 285 562
 
-# Installing, then finished: "Create desktop shortcut" exists only on the
-# finished screen, so the launcher appears once that screen is up.
-sleep 0.3
-shot 6-installing
-wait_until 'click 230 548; [ -f "$LAUNCHER" ]' 150 || fail "the finished screen did not come"
-sleep 0.3
-shot 7-finished
-[ "$(stat -c %a "$LAUNCHER")" = 755 ] || fail "the launcher is not executable"
-grep -q '^Type=Application$' "$LAUNCHER" || fail "the launcher has no Type=Application"
-grep -qx "Path=$DEST" "$LAUNCHER" || fail "the launcher does not start in the game folder"
+  # Installing, then finished: "Create desktop shortcut" exists only on the
+  # finished screen, so the launcher appears once that screen is up.
+  sleep 0.3
+  shot 6-installing
+  wait_until 'click 230 548; [ -f "$LAUNCHER" ]' 150 || fail "the finished screen did not come"
+  sleep 0.3
+  shot 7-finished
+  [ "$(stat -c %a "$LAUNCHER")" = 755 ] || fail "the launcher is not executable"
+  grep -q '^Type=Application$' "$LAUNCHER" || fail "the launcher has no Type=Application"
+  grep -qx "Path=$DEST" "$LAUNCHER" || fail "the launcher does not start in the game folder"
 
-# "Close" on the finished screen ends the wizard.
-click 486 548
-expect_exit 0
-diff -r "$WORK/demo/expected" "$DEST" >"$WORK/diff.txt" 2>&1 \
-  || { cat "$WORK/diff.txt" >&2; fail "the built tree differs"; }
-[ -z "$(ls -A "$TMPDIR")" ] || fail "temporary files were left: $(ls -A "$TMPDIR")"
-echo "wizard_xvfb: install: built the expected tree through the wizard; exit code 0"
+  # "Close" on the finished screen ends the wizard.
+  click 486 548
+  expect_exit 0
+  diff -r "$WORK/demo/expected" "$DEST" >"$WORK/diff.txt" 2>&1 \
+    || { cat "$WORK/diff.txt" >&2; fail "the built tree differs"; }
+  [ -z "$(ls -A "$TMPDIR")" ] || fail "temporary files were left: $(ls -A "$TMPDIR")"
+  echo "wizard_xvfb: install: built the expected tree through the wizard; exit code 0"
 }
 
 run_cancel() {
-GATED=3 start_patcher /xapk "$XAPK" /dest "$WORK/out/Game"
-shot 1-choose-xapk
-install_until_held
-shot 3-installing-held
-# "Cancel" takes effect when the held write returns.
-click 129 562
-sleep 0.3
-shot 4-cancel-pressed
-touch "$GATE"
-# Three shots, so that the snow, which moves, can be told from the text.
-shots_of_failed() { for n in a b c; do shot "5-failed-$n"; sleep 0.3; done; }
-check_failed_text() {
-  "$BUILD/wizard-tools/failed_text_check" 120 192 "$1" "$SHOTS"/5-failed-[abc].png
+  GATED=3 start_patcher /xapk "$XAPK" /dest "$WORK/out/Game"
+  shot 1-choose-xapk
+  install_until_held
+  shot 3-installing-held
+  # "Cancel" takes effect when the held write returns.
+  click 129 562
+  sleep 0.3
+  shot 4-cancel-pressed
+  touch "$GATE"
+  # Three shots, so that the snow, which moves, can be told from the text.
+  shots_of_failed() { for n in a b c; do shot "5-failed-$n"; sleep 0.3; done; }
+  check_failed_text() {
+    "$BUILD/wizard-tools/failed_text_check" 120 192 "$1" "$SHOTS"/5-failed-[abc].png
 }
 wait_until 'shots_of_failed; check_failed_text "Cancelled." >"$WORK/check.txt"' 20 \
   || { cat "$WORK/check.txt" >&2; fail "the failed screen does not show \"Cancelled.\""; }
@@ -286,74 +286,74 @@ echo "wizard_xvfb: cancel: \"Cancelled.\" shown, nothing left behind; exit code 
 }
 
 run_close() {
-GATED=3 start_patcher /xapk "$XAPK" /dest "$WORK/out/Game"
-install_until_held
-shot 3-installing-held
-# "No" keeps the install going.
-"$BUILD/wizard-tools/send_close" "$WID" || fail "could not ask the window to close"
-answer_stop_question alt+n 4-stop-question
-sleep 0.3
-kill -0 "$PATCHER_PID" 2>/dev/null || fail "the wizard closed although the answer was No"
-[ -e "$GATE.waiting" ] || fail "the install went on after No without its write"
-[ -d "$WORK/out/Game/.velmo-staging" ] || fail "the install was stopped although the answer was No"
-shot 5-still-installing
-# "Yes" cancels, the window waits for the job, then closes.
-"$BUILD/wizard-tools/send_close" "$WID" || fail "could not ask the window to close"
-answer_stop_question alt+y 6-stop-question-again
-sleep 0.3
-kill -0 "$PATCHER_PID" 2>/dev/null || fail "the wizard closed before its job ended"
-touch "$GATE"
-expect_exit 1
-expect_nothing_left
-echo "wizard_xvfb: close: No kept the install, Yes stopped it; exit code 1"
+  GATED=3 start_patcher /xapk "$XAPK" /dest "$WORK/out/Game"
+  install_until_held
+  shot 3-installing-held
+  # "No" keeps the install going.
+  "$BUILD/wizard-tools/send_close" "$WID" || fail "could not ask the window to close"
+  answer_stop_question alt+n 4-stop-question
+  sleep 0.3
+  kill -0 "$PATCHER_PID" 2>/dev/null || fail "the wizard closed although the answer was No"
+  [ -e "$GATE.waiting" ] || fail "the install went on after No without its write"
+  [ -d "$WORK/out/Game/.velmo-staging" ] || fail "the install was stopped although the answer was No"
+  shot 5-still-installing
+  # "Yes" cancels, the window waits for the job, then closes.
+  "$BUILD/wizard-tools/send_close" "$WID" || fail "could not ask the window to close"
+  answer_stop_question alt+y 6-stop-question-again
+  sleep 0.3
+  kill -0 "$PATCHER_PID" 2>/dev/null || fail "the wizard closed before its job ended"
+  touch "$GATE"
+  expect_exit 1
+  expect_nothing_left
+  echo "wizard_xvfb: close: No kept the install, Yes stopped it; exit code 1"
 }
 
 run_play() {
-# No handler for Windows programs: "Play now" does nothing, and the launcher
-# names the game itself.
-DEST="$WORK/out/Game1"
-start_patcher /xapk "$XAPK" /dest "$DEST"
-install_to_finished
-grep -qx "Exec=$DEST/VELMO.exe" "$LAUNCHER" || fail "the launcher does not name the game: $(grep ^Exec "$LAUNCHER")"
-click 144 492
-sleep 1
-kill -0 "$PATCHER_PID" 2>/dev/null || fail "\"Play now\" closed the wizard although nothing could start the game"
-shot 1-play-now-without-handler
-click 486 548
-expect_exit 0
+  # No handler for Windows programs: "Play now" does nothing, and the launcher
+  # names the game itself.
+  DEST="$WORK/out/Game1"
+  start_patcher /xapk "$XAPK" /dest "$DEST"
+  install_to_finished
+  grep -qx "Exec=$DEST/VELMO.exe" "$LAUNCHER" || fail "the launcher does not name the game: $(grep ^Exec "$LAUNCHER")"
+  click 144 492
+  sleep 1
+  kill -0 "$PATCHER_PID" 2>/dev/null || fail "\"Play now\" closed the wizard although nothing could start the game"
+  shot 1-play-now-without-handler
+  click 486 548
+  expect_exit 0
 
-# A handler configured as the default for the game's file type.
-cat >"$WORK/runner.sh" <<EOF
+  # A handler configured as the default for the game's file type.
+  cat >"$WORK/runner.sh" <<EOF
 #!/bin/sh
 printf '%s\n' "\$PWD" "\$@" >"$WORK/ran.txt"
 EOF
-chmod +x "$WORK/runner.sh"
-mkdir -p "$HOME/.local/share/applications" "$XDG_CONFIG_HOME"
-cat >"$HOME/.local/share/applications/velmo-test-runner.desktop" <<EOF
+  chmod +x "$WORK/runner.sh"
+  mkdir -p "$HOME/.local/share/applications" "$XDG_CONFIG_HOME"
+  cat >"$HOME/.local/share/applications/velmo-test-runner.desktop" <<EOF
 [Desktop Entry]
 Type=Application
 Name=Test runner
 Exec=$WORK/runner.sh --game %f
 MimeType=application/x-ms-dos-executable;application/x-msdownload;
 EOF
-cat >"$XDG_CONFIG_HOME/mimeapps.list" <<EOF
+  cat >"$XDG_CONFIG_HOME/mimeapps.list" <<EOF
 [Default Applications]
 application/x-ms-dos-executable=velmo-test-runner.desktop
 application/x-msdownload=velmo-test-runner.desktop
 EOF
-rm -f "$LAUNCHER"
-DEST="$WORK/out/Game2"
-start_patcher /xapk "$XAPK" /dest "$DEST"
-install_to_finished
-grep -qx "Exec=$WORK/runner.sh --game $DEST/VELMO.exe" "$LAUNCHER" \
-  || fail "the launcher does not run the handler: $(grep ^Exec "$LAUNCHER")"
-shot 2-finished-with-handler
-click 144 492
-expect_exit 0
-wait_until '[ -s "$WORK/ran.txt" ]' 50 || fail "the handler was not started"
-printf '%s\n' "$DEST" --game "$DEST/VELMO.exe" | cmp -s - "$WORK/ran.txt" \
-  || fail "the handler ran as: $(cat "$WORK/ran.txt")"
-echo "wizard_xvfb: play: nothing without a handler; the handler started the game in its folder; exit code 0"
+  rm -f "$LAUNCHER"
+  DEST="$WORK/out/Game2"
+  start_patcher /xapk "$XAPK" /dest "$DEST"
+  install_to_finished
+  grep -qx "Exec=$WORK/runner.sh --game $DEST/VELMO.exe" "$LAUNCHER" \
+    || fail "the launcher does not run the handler: $(grep ^Exec "$LAUNCHER")"
+  shot 2-finished-with-handler
+  click 144 492
+  expect_exit 0
+  wait_until '[ -s "$WORK/ran.txt" ]' 50 || fail "the handler was not started"
+  printf '%s\n' "$DEST" --game "$DEST/VELMO.exe" | cmp -s - "$WORK/ran.txt" \
+    || fail "the handler ran as: $(cat "$WORK/ran.txt")"
+  echo "wizard_xvfb: play: nothing without a handler; the handler started the game in its folder; exit code 0"
 }
 
 "run_$RUN"
