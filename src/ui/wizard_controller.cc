@@ -20,22 +20,21 @@ void postClose(WizardController& c) {
   if (c.desktop.postClose) c.desktop.postClose();
 }
 
-// Opens the chosen XAPK afresh and checks it. A source that fails either
-// step is closed again at once, so no temporary copies outlive a failure.
-void checkXapk(WizardController& c) {
+// Opens the chosen XAPK and checks it, with the wait cursor. A source that
+// fails either step is closed again at once, so no temporary copies outlive
+// a failure. text is the failure, or the check's own line on success.
+bool openAndCheckXapk(WizardController& c, std::wstring& text) {
   setBusy(c, true);
-  closeXapk(c.source);
-  c.state.xapkValid = false;
-  std::wstring text;
-  if (!openXapk(c.source, *c.pack, c.options.xapkPath, text)) {
-    c.state.xapkMessage = text;
-    closeXapk(c.source);
-  } else {
-    c.state.xapkValid = verifyXapkFingerprint(c.source, *c.pack, text);
-    c.state.xapkMessage = text;
-    if (!c.state.xapkValid) closeXapk(c.source);
-  }
+  bool ok = openXapk(c.source, *c.pack, c.options.xapkPath, text) && verifyXapkFingerprint(c.source, *c.pack, text);
+  if (!ok) closeXapk(c.source);
   setBusy(c, false);
+  return ok;
+}
+
+// Checks the chosen XAPK afresh for the first screen.
+void checkXapk(WizardController& c) {
+  closeXapk(c.source);
+  c.state.xapkValid = openAndCheckXapk(c, c.state.xapkMessage);
 }
 
 void browseXapk(WizardController& c) {
@@ -82,12 +81,8 @@ void startInstall(WizardController& c) {
   // A press that reached an old frame's "Install" must not start a second job.
   if (install.jobRunning || c.jobInFlight) return;
   if (!c.source.isOpen) {
-    setBusy(c, true);
     std::wstring text;
-    bool ok = openXapk(c.source, *c.pack, c.options.xapkPath, text) && verifyXapkFingerprint(c.source, *c.pack, text);
-    if (!ok) closeXapk(c.source);
-    setBusy(c, false);
-    if (!ok) {
+    if (!openAndCheckXapk(c, text)) {
       c.state.xapkValid = false;
       setErrorText(install, text);
       c.state.screen = WizardScreen::Failed;
@@ -247,22 +242,21 @@ PressResult handlePress(WizardController& c, float x, float y) {
   WizardState& s = c.state;
   s.mouseX = x;
   s.mouseY = y;
+  // Copied first: a modal chooser inside the action lets the frame timer
+  // run, which rebuilds the region lists.
+  int32_t id = 0;
+  bool enabled = true;
   if (const ToggleRegion* t = toggleAt(s, x, y)) {
-    // Copied first: a modal chooser inside the action lets the frame timer
-    // run, which rebuilds the region lists.
-    int32_t id = t->id;
-    if (!actionShownOn(s.screen, id, s.musicAvailable)) return {PressKind::Swallowed, id};
-    performAction(c, id);
-    return {PressKind::Action, id};
+    id = t->id;
+  } else if (const ButtonRegion* b = buttonAt(s, x, y)) {
+    id = b->id;
+    enabled = b->enabled;
+  } else {
+    return y < kDragBandHeight ? PressResult{PressKind::Drag, 0} : PressResult{};
   }
-  if (const ButtonRegion* b = buttonAt(s, x, y)) {
-    int32_t id = b->id;
-    if (!b->enabled || !actionShownOn(s.screen, id, s.musicAvailable)) return {PressKind::Swallowed, id};
-    performAction(c, id);
-    return {PressKind::Action, id};
-  }
-  if (y < kDragBandHeight) return {PressKind::Drag, 0};
-  return {};
+  if (!enabled || !actionShownOn(s.screen, id, s.musicAvailable)) return {PressKind::Swallowed, id};
+  performAction(c, id);
+  return {PressKind::Action, id};
 }
 
 bool handleMotion(WizardState& state, float x, float y) {

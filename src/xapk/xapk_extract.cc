@@ -16,17 +16,25 @@ namespace {
 // Deflate expands at most about 1032:1; any claim beyond that is damage.
 constexpr uint64_t kMaxDeflateRatio = 1032;
 
+// An entry located in one of the inner archives, with its stat.
+struct FoundEntry {
+  ZipReader* reader = nullptr;
+  uint64_t index = 0;
+  ZipEntryStat st;
+};
+
 // Finds the entry and reads its stat, wording the two failures shared by
 // both kinds of extraction.
-bool findEntry(XapkSource& s, XapkArchive archive, const std::wstring& entryPath, ZipReader*& reader,
-               int64_t& index, ZipEntryStat& st, std::wstring& errorText) {
-  reader = &innerArchive(s, archive);
-  index = reader->locate(entryPath);
+bool findEntry(XapkSource& s, XapkArchive archive, const std::wstring& entryPath, FoundEntry& found,
+               std::wstring& errorText) {
+  found.reader = &innerArchive(s, archive);
+  int64_t index = found.reader->locate(entryPath);
   if (index < 0) {
     errorText = L"The XAPK is missing " + entryPath + L".";
     return false;
   }
-  if (!reader->isOpen || !reader->stat(uint64_t(index), st)) {
+  found.index = uint64_t(index);
+  if (!found.reader->isOpen || !found.reader->stat(found.index, found.st)) {
     errorText = L"The XAPK entry could not be read (" + entryPath + L").";
     return false;
   }
@@ -54,11 +62,9 @@ bool parseFingerprintLine(const std::string& line, FingerprintLine& f) {
 bool extractEntryToFile(XapkSource& s, XapkArchive archive, const std::wstring& entryPath,
                         const std::wstring& destination, uint64_t expectedSize, uint32_t expectedCrc,
                         const std::atomic<bool>* cancel, std::wstring& errorText) {
-  ZipReader* readerPtr;
-  int64_t index;
-  ZipEntryStat st;
-  if (!findEntry(s, archive, entryPath, readerPtr, index, st, errorText)) return false;
-  ZipReader& reader = *readerPtr;
+  FoundEntry found;
+  if (!findEntry(s, archive, entryPath, found, errorText)) return false;
+  const ZipEntryStat& st = found.st;
   if (st.uncompressedSize != expectedSize || st.crc32 != expectedCrc) {
     errorText = L"The XAPK entry does not match the expected data (" + entryPath + L").";
     return false;
@@ -74,7 +80,7 @@ bool extractEntryToFile(XapkSource& s, XapkArchive archive, const std::wstring& 
   sink.file = f;
   sink.expectedSize = expectedSize;
   sink.cancel = cancel;
-  bool ok = reader.extractToCallback(uint64_t(index), extractSinkWrite, &sink);
+  bool ok = found.reader->extractToCallback(found.index, extractSinkWrite, &sink);
   os.closeFile(f);
   if (ok && sink.crc == expectedCrc && sink.written == expectedSize) return true;
   os.deleteFile(destination);
@@ -84,11 +90,9 @@ bool extractEntryToFile(XapkSource& s, XapkArchive archive, const std::wstring& 
 
 bool extractEntryToMemory(XapkSource& s, XapkArchive archive, const std::wstring& entryPath, Bytes& out,
                           std::wstring& errorText) {
-  ZipReader* readerPtr;
-  int64_t index;
-  ZipEntryStat st;
-  if (!findEntry(s, archive, entryPath, readerPtr, index, st, errorText)) return false;
-  ZipReader& reader = *readerPtr;
+  FoundEntry found;
+  if (!findEntry(s, archive, entryPath, found, errorText)) return false;
+  const ZipEntryStat& st = found.st;
   uint64_t cap = kMaxEntryInMemory;
   if (st.compressedSize <= cap / kMaxDeflateRatio) cap = std::max<uint64_t>(st.compressedSize * kMaxDeflateRatio, 4096);
   if (st.method == 0) cap = std::min(cap, st.compressedSize);
@@ -97,8 +101,8 @@ bool extractEntryToMemory(XapkSource& s, XapkArchive archive, const std::wstring
     errorText = L"The XAPK entry could not be read (" + entryPath + L").";
     return false;
   }
-  if (!reader.extractToMemory(uint64_t(index), cap, out)) {
-    errorText = reader.lastError == ZipError::DataMismatch
+  if (!found.reader->extractToMemory(found.index, cap, out)) {
+    errorText = found.reader->lastError == ZipError::DataMismatch
                     ? L"The XAPK entry failed its CRC (" + entryPath + L")."
                     : L"The XAPK entry could not be read (" + entryPath + L").";
     return false;
@@ -129,11 +133,10 @@ bool verifyXapkFingerprint(XapkSource& s, const PatchPack& pack, std::wstring& t
     start = end + 1;
     FingerprintLine f;
     if (!parseFingerprintLine(line, f)) continue;
-    ZipReader& reader = innerArchive(s, f.archive == 1 ? XapkArchive::Apk : XapkArchive::Obb);
-    int64_t index = reader.locate(f.entry);
-    ZipEntryStat st;
-    bool pass = index >= 0 && reader.isOpen && reader.stat(uint64_t(index), st) && st.uncompressedSize == f.size &&
-                st.crc32 == uint32_t(f.crc) && f.crc <= 0xFFFFFFFFull;
+    FoundEntry found;
+    std::wstring unused;
+    bool pass = findEntry(s, f.archive == 1 ? XapkArchive::Apk : XapkArchive::Obb, f.entry, found, unused) &&
+                found.st.uncompressedSize == f.size && found.st.crc32 == uint32_t(f.crc) && f.crc <= 0xFFFFFFFFull;
     if (!pass) {
       text = L"This is not the expected VELMO XAPK (entry " + f.entry + L" failed its CRC).";
       return false;
