@@ -45,6 +45,7 @@ int runAutoMode(Startup& startup, InstallState& state) {
   job.source = &source;
   job.options = &options;
   job.state = &state;
+  state.cancelRequested = false;
   bool ok = runInstallJob(job);
   writeAutoLog(startup.exeDirectory, ok ? std::wstring(L"OK") : copyErrorText(state));
   closeXapk(source);

@@ -12,7 +12,8 @@
 int main(int argc, char** argv) {
   using namespace velmo;
   std::vector<std::wstring> args;
-  for (int i = 0; i < argc; ++i) args.push_back(fromUtf8(argv[i]));
+  // Paths arrive as bytes; they must reach the file system unchanged.
+  for (int i = 0; i < argc; ++i) args.push_back(pathFromBytes(argv[i]));
 
   // Process-wide objects, alive until exit.
   static Startup startup;

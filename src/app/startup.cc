@@ -2,6 +2,7 @@
 
 #include "common/crc32.h"
 #include "platform/platform.h"
+#include "xapk/xapk_source.h"
 
 namespace velmo {
 
@@ -34,6 +35,8 @@ void runStartup(const std::vector<std::wstring>& args, Startup& startup, bool (*
   startup.exeDirectory = exeDirectoryOf(platform().executablePath());
   startup.commandLine = parseCommandLine(args);
   notePackLoaded(startup, loadPack(startup.pack));
+  // A run that was killed leaves its copies of the APK and OBB behind.
+  removeStaleXapkTempFolders();
 }
 
 }  // namespace velmo

@@ -39,21 +39,90 @@ void appendWide(std::wstring& out, char32_t c) {
 
 bool isSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
-}  // namespace
+// Decodes one UTF-8 sequence at bytes[i]; false when it is not a valid,
+// shortest-form sequence of a scalar value. next is where decoding resumes
+// after a bad sequence (one U+FFFD per broken prefix).
+bool decodeOne(std::string_view bytes, size_t i, char32_t& c, size_t& next) {
+  const size_t n = bytes.size();
+  uint8_t b = uint8_t(bytes[i]);
+  if (b < 0x80) {
+    c = b;
+    next = i + 1;
+    return true;
+  }
+  int extra;
+  char32_t min;
+  if (b >= 0xC2 && b <= 0xDF) {
+    extra = 1, c = b & 0x1F, min = 0x80;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    extra = 2, c = b & 0x0F, min = 0x800;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    extra = 3, c = b & 0x07, min = 0x10000;
+  } else {
+    next = i + 1;
+    return false;
+  }
+  size_t j = i + 1;
+  int got = 0;
+  while (got < extra && j < n && (uint8_t(bytes[j]) & 0xC0) == 0x80) {
+    c = (c << 6) | (uint8_t(bytes[j]) & 0x3F);
+    ++j, ++got;
+  }
+  next = j;
+  return got == extra && c >= min && c <= 0x10FFFF && !isSurrogate(c);
+}
 
-std::string toUtf8(std::wstring_view text) {
+// The next code point of a wide string, joining UTF-16 surrogate pairs
+// where wchar_t is 16 bits.
+char32_t nextCodePoint(std::wstring_view text, size_t& i) {
+  char32_t c = char32_t(uint32_t(text[i++]));
+  if constexpr (sizeof(wchar_t) == 2) {
+    if (c >= 0xD800 && c <= 0xDBFF && i < text.size()) {
+      char32_t low = char32_t(uint32_t(text[i]));
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+  }
+  return c;
+}
+
+constexpr char32_t kEscapeBase = 0xDC00;
+
+// With escape, a byte that starts no valid sequence becomes U+DC00 + byte
+// and decoding resumes at the next byte; without, a broken sequence
+// becomes one U+FFFD.
+std::wstring decodeUtf8(std::string_view bytes, bool escape) {
+  std::wstring out;
+  out.reserve(bytes.size());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    char32_t c;
+    size_t next;
+    if (decodeOne(bytes, i, c, next)) {
+      appendWide(out, c);
+    } else if (escape) {
+      out.push_back(wchar_t(kEscapeBase + uint8_t(bytes[i])));
+      next = i + 1;
+    } else {
+      appendWide(out, kReplacement);
+    }
+    i = next;
+  }
+  return out;
+}
+
+// With unescape, U+DC80..U+DCFF become their bytes again; other surrogates
+// and values beyond Unicode become U+FFFD.
+std::string encodeUtf8(std::wstring_view text, bool unescape) {
   std::string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t c = char32_t(uint32_t(text[i]));
-    if constexpr (sizeof(wchar_t) == 2) {
-      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-        char32_t low = char32_t(uint32_t(text[i + 1]));
-        if (low >= 0xDC00 && low <= 0xDFFF) {
-          c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-          ++i;
-        }
-      }
+  for (size_t i = 0; i < text.size();) {
+    char32_t c = nextCodePoint(text, i);
+    if (unescape && c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF) {
+      out.push_back(char(c - kEscapeBase));
+      continue;
     }
     if (isSurrogate(c) || c > 0x10FFFF) c = kReplacement;
     appendUtf8(out, c);
@@ -61,50 +130,14 @@ std::string toUtf8(std::wstring_view text) {
   return out;
 }
 
-std::wstring fromUtf8(std::string_view bytes) {
-  std::wstring out;
-  out.reserve(bytes.size());
-  size_t i = 0;
-  const size_t n = bytes.size();
-  while (i < n) {
-    uint8_t b = uint8_t(bytes[i]);
-    if (b < 0x80) {
-      out.push_back(wchar_t(b));
-      ++i;
-      continue;
-    }
-    int extra;
-    char32_t c;
-    char32_t min;
-    if (b >= 0xC2 && b <= 0xDF) {
-      extra = 1, c = b & 0x1F, min = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      extra = 2, c = b & 0x0F, min = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      extra = 3, c = b & 0x07, min = 0x10000;
-    } else {
-      appendWide(out, kReplacement);
-      ++i;
-      continue;
-    }
-    // A truncated or broken sequence yields one U+FFFD for its valid prefix,
-    // and decoding resumes at the first byte that does not continue it.
-    size_t j = i + 1;
-    int got = 0;
-    while (got < extra && j < n && (uint8_t(bytes[j]) & 0xC0) == 0x80) {
-      c = (c << 6) | (uint8_t(bytes[j]) & 0x3F);
-      ++j, ++got;
-    }
-    if (got < extra || c < min || c > 0x10FFFF || isSurrogate(c)) {
-      appendWide(out, kReplacement);
-      i = (got < extra) ? j : i + 1 + extra;
-      if (got == extra) i = j;
-      continue;
-    }
-    appendWide(out, c);
-    i = j;
-  }
-  return out;
-}
+}  // namespace
+
+std::string toUtf8(std::wstring_view text) { return encodeUtf8(text, false); }
+
+std::wstring fromUtf8(std::string_view bytes) { return decodeUtf8(bytes, false); }
+
+std::wstring pathFromBytes(std::string_view bytes) { return decodeUtf8(bytes, true); }
+
+std::string pathToBytes(std::wstring_view path) { return encodeUtf8(path, true); }
 
 }  // namespace velmo

@@ -19,6 +19,12 @@ bool createDirectoryChain(const std::wstring& path) {
 
 void removeTree(const std::wstring& path) {
   const PlatformOps& os = platform();
+  // A link (or a file) at the root is removed itself; what it points to is
+  // not ours.
+  if (os.pathExists(path) && !os.isDirectory(path)) {
+    os.deleteFile(path);
+    return;
+  }
   std::vector<DirEntry> entries;
   if (os.listDirectory(path, entries)) {
     for (const auto& e : entries) {
@@ -39,19 +45,205 @@ bool isDirectoryEmpty(const std::wstring& path) {
   return entries.empty();
 }
 
-bool moveTreeInto(const std::wstring& source, const std::wstring& target) {
+namespace {
+
+// One entry of a move, in the order it is carried out: a folder comes
+// before what goes into it.
+struct MoveStep {
+  std::wstring from;
+  std::wstring to;
+  bool isFolder = false;
+  bool targetExists = false;  // a folder to merge into, or a file to replace
+  bool copy = false;          // the target folder lies on another volume
+  // Filled while the step is carried out, for putting things back.
+  std::wstring aside;  // the replaced file, kept until the move is complete
+  std::wstring part;   // the copy being written beside the target
+  bool done = false;
+};
+
+struct VolumeNeed {
+  uint64_t volume;
+  std::wstring folder;
+  uint64_t bytes;
+};
+
+struct MovePlan {
+  uint64_t sourceVolume = 0;
+  std::vector<MoveStep> steps;
+  std::vector<VolumeNeed> copies;  // bytes to copy onto each other volume
+};
+
+bool leadsToFolder(const PathInfo& info) {
+  return info.type == EntryType::Directory || (info.type == EntryType::Link && info.linkedType == EntryType::Directory);
+}
+
+void addCopyNeed(MovePlan& plan, uint64_t volume, const std::wstring& folder, uint64_t bytes) {
+  for (auto& need : plan.copies) {
+    if (need.volume == volume) {
+      need.bytes = bytes > UINT64_MAX - need.bytes ? UINT64_MAX : need.bytes + bytes;
+      return;
+    }
+  }
+  plan.copies.push_back({volume, folder, bytes});
+}
+
+// Checks every target of source's tree against target (which exists when
+// targetExists, on targetVolume) and lists the steps; false at the first
+// target whose kind differs, that cannot be written, or a source that
+// cannot be read.
+bool planMove(const std::wstring& source, const std::wstring& target, bool targetExists, uint64_t targetVolume,
+              MovePlan& plan) {
   const PlatformOps& os = platform();
   std::vector<DirEntry> entries;
-  if (!os.listDirectory(source, entries)) return true;
+  if (!os.listDirectory(source, entries)) return false;
   for (const auto& e : entries) {
-    std::wstring from = joinPath(source, e.name);
-    std::wstring to = joinPath(target, e.name);
+    MoveStep step;
+    step.from = joinPath(source, e.name);
+    step.to = joinPath(target, e.name);
+    PathInfo there;
+    bool exists = targetExists && os.pathInfo(step.to, there);
     if (e.type == EntryType::Directory) {
-      if (!createDirectoryChain(to) || !moveTreeInto(from, to)) return false;
-      os.removeDirectory(from);
-    } else if (!os.moveReplace(from, to)) {
-      return false;
+      // Links to folders are the user's choice: merged into, followed.
+      if (exists && !(leadsToFolder(there) && there.writable)) return false;
+      step.isFolder = true;
+      step.targetExists = exists;
+      uint64_t volume = exists ? there.volume : targetVolume;
+      plan.steps.push_back(step);
+      if (!planMove(step.from, step.to, exists, volume, plan)) return false;
+      continue;
     }
+    // A file replaces a file or a link (the link itself, not what it points
+    // to); never a folder or a link to one.
+    bool replaceable = there.type == EntryType::File || (there.type == EntryType::Link && !leadsToFolder(there));
+    if (exists && !(replaceable && there.writable)) return false;
+    step.targetExists = exists;
+    step.copy = targetVolume != plan.sourceVolume;
+    if (step.copy) {
+      // Only plain files can be copied; a staged link moves by rename only.
+      PathInfo from;
+      if (e.type != EntryType::File || !os.pathInfo(step.from, from)) return false;
+      addCopyNeed(plan, targetVolume, target, from.size);
+    }
+    plan.steps.push_back(step);
+  }
+  return true;
+}
+
+// A free name beside path for a temporary or a kept-aside file.
+std::wstring besidePath(const std::wstring& path, const wchar_t* tag) {
+  const PlatformOps& os = platform();
+  std::wstring folder = parentFolder(path);
+  std::wstring name = path.substr(folder.size() + 1);
+  for (unsigned n = 0;; ++n) {
+    std::wstring candidate = joinPath(folder, L"." + name + tag + std::to_wstring(n));
+    if (!os.pathExists(candidate)) return candidate;
+  }
+}
+
+// Copies a file to a new file and flushes it.
+bool copyFileFlushed(const std::wstring& from, const std::wstring& to) {
+  const PlatformOps& os = platform();
+  FileHandle in = os.openFileRead(from);
+  if (in == kInvalidFile) return false;
+  FileHandle out = os.createNewFile(to);
+  if (out == kInvalidFile) {
+    os.closeFile(in);
+    return false;
+  }
+  std::vector<uint8_t> chunk(1 << 20);
+  bool ok = true;
+  for (;;) {
+    size_t got = 0;
+    if (!os.readFile(in, chunk.data(), chunk.size(), got)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    if (!os.writeFile(out, chunk.data(), got)) {
+      ok = false;
+      break;
+    }
+  }
+  ok = ok && os.flushFile(out);
+  os.closeFile(out);
+  os.closeFile(in);
+  return ok;
+}
+
+bool carryOut(MoveStep& step) {
+  const PlatformOps& os = platform();
+  if (step.isFolder) {
+    if (step.targetExists) return true;
+    bool alreadyExists = false;
+    step.done = os.createDirectory(step.to, alreadyExists);
+    return step.done;
+  }
+  std::wstring from = step.from;
+  if (step.copy) {
+    step.part = besidePath(step.to, L".velmo-part-");
+    if (!copyFileFlushed(step.from, step.part)) return false;
+    from = step.part;
+  }
+  if (step.targetExists) {
+    std::wstring aside = besidePath(step.to, L".velmo-old-");
+    if (!os.moveReplace(step.to, aside)) return false;
+    step.aside = aside;
+  }
+  if (!os.moveReplace(from, step.to)) return false;
+  step.part.clear();
+  step.done = true;
+  return true;
+}
+
+// Puts one step back: the staged file to its source, the replaced file to
+// its place, a created folder removed.
+void putBack(MoveStep& step) {
+  const PlatformOps& os = platform();
+  if (step.isFolder) {
+    if (step.done) os.removeDirectory(step.to);
+    return;
+  }
+  if (step.done) {
+    if (step.copy) {
+      os.deleteFile(step.to);
+    } else {
+      os.moveReplace(step.to, step.from);
+    }
+  }
+  if (!step.part.empty()) os.deleteFile(step.part);
+  if (!step.aside.empty()) os.moveReplace(step.aside, step.to);
+}
+
+}  // namespace
+
+bool moveTreeInto(const std::wstring& source, const std::wstring& target) {
+  const PlatformOps& os = platform();
+  PathInfo from, into;
+  if (!os.pathInfo(source, from) || from.type != EntryType::Directory) return false;
+  if (!os.pathInfo(target, into) || !leadsToFolder(into) || !into.writable) return false;
+  MovePlan plan;
+  plan.sourceVolume = from.volume;
+  if (!planMove(source, target, true, into.volume, plan)) return false;
+  for (const auto& need : plan.copies) {
+    uint64_t available = 0;
+    if (os.freeSpace(need.folder, available) && available < need.bytes) return false;
+  }
+
+  for (size_t i = 0; i < plan.steps.size(); ++i) {
+    if (carryOut(plan.steps[i])) continue;
+    for (size_t j = i + 1; j-- > 0;) putBack(plan.steps[j]);
+    return false;
+  }
+  // Complete: the renames are made durable before the old files go.
+  os.flushDirectory(target);
+  for (const auto& step : plan.steps) {
+    if (step.isFolder) os.flushDirectory(step.to);
+  }
+  for (const auto& step : plan.steps) {
+    if (!step.aside.empty()) os.deleteFile(step.aside);
+  }
+  for (size_t j = plan.steps.size(); j-- > 0;) {
+    if (plan.steps[j].isFolder) os.removeDirectory(plan.steps[j].from);
   }
   return true;
 }

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
+#include "platform/platform.h"
 #include "support/test_util.h"
 
 namespace velmo {
@@ -39,6 +41,11 @@ TEST(RemoveTree, DeletesDepthFirstButNeverFollowsLinks) {
   removeTree(wide(t / "tree"));
   EXPECT_FALSE(test::exists(t / "tree"));
   EXPECT_EQ(test::readText(outside / "precious.txt"), "keep me");
+  // A link at the root is unlinked, not entered.
+  fs::create_directory_symlink(outside.path(), t / "root-link");
+  removeTree(wide(t / "root-link"));
+  EXPECT_FALSE(fs::is_symlink(t / "root-link"));
+  EXPECT_EQ(test::readText(outside / "precious.txt"), "keep me");
   removeTree(wide(t / "missing"));  // nothing to do, no failure
 }
 
@@ -50,25 +57,6 @@ TEST(IsDirectoryEmpty, TrueForEmptyOrUnlistable) {
   EXPECT_FALSE(isDirectoryEmpty(wide(t.path())));
 }
 
-TEST(MoveTreeInto, MergesReplacingFilesAndKeepingOthers) {
-  TempDir t, outside;
-  fs::create_directories(t / "src/VELMO_Data/Managed");
-  fs::create_directories(t / "dst/VELMO_Data/Managed");
-  test::writeText(t / "src/VELMO.exe", "new exe");
-  test::writeText(t / "src/VELMO_Data/Managed/a.dll", "new a");
-  test::writeText(t / "dst/VELMO_Data/Managed/a.dll", "old a");
-  test::writeText(t / "dst/VELMO_Data/Managed/mine.txt", "user file");
-  test::writeText(outside / "target.txt", "outside");
-  fs::create_symlink(outside / "target.txt", t / "src/link");
-  ASSERT_TRUE(moveTreeInto(wide(t / "src"), wide(t / "dst")));
-  EXPECT_EQ(test::readText(t / "dst/VELMO.exe"), "new exe");
-  EXPECT_EQ(test::readText(t / "dst/VELMO_Data/Managed/a.dll"), "new a");
-  EXPECT_EQ(test::readText(t / "dst/VELMO_Data/Managed/mine.txt"), "user file");
-  EXPECT_TRUE(fs::is_symlink(t / "dst/link"));  // moved as a link
-  EXPECT_TRUE(isDirectoryEmpty(wide(t / "src")));
-  EXPECT_TRUE(moveTreeInto(wide(t / "no-such-source"), wide(t / "dst")));
-}
-
 TEST(MoveTreeInto, FailsWhenAFolderMeetsAFile) {
   TempDir t;
   fs::create_directories(t / "src/x");
@@ -77,6 +65,149 @@ TEST(MoveTreeInto, FailsWhenAFolderMeetsAFile) {
   test::writeText(t / "dst/x", "a file where a folder goes");
   EXPECT_FALSE(moveTreeInto(wide(t / "src"), wide(t / "dst")));
   EXPECT_EQ(test::readText(t / "src/x/f"), "1");  // what did not move stays
+}
+
+// A staged game tree and a destination holding the user's older files.
+struct MoveCase {
+  MoveCase() {
+    fs::create_directories(t / "src/VELMO_Data/StreamingAssets");
+    fs::create_directories(t / "dst/VELMO_Data/StreamingAssets");
+    test::writeText(t / "src/VELMO.exe", "new exe");
+    test::writeText(t / "src/UnityPlayer.dll", "new player");
+    test::writeText(t / "src/VELMO_Data/globalgamemanagers", "new ggm");
+    test::writeText(t / "src/VELMO_Data/StreamingAssets/bg.png", "new png");
+    test::writeText(t / "src/VELMO_Data/StreamingAssets/z.unity3d", "new bundle");
+    test::writeText(t / "dst/VELMO.exe", "old exe");
+    test::writeText(t / "dst/VELMO_Data/globalgamemanagers", "old ggm");
+    test::writeText(t / "dst/VELMO_Data/StreamingAssets/z.unity3d", "old bundle");
+    test::writeText(t / "dst/save.dat", "the player's save");
+  }
+  bool move() { return moveTreeInto(wide(t / "src"), wide(t / "dst")); }
+  test::TempDir t;
+};
+
+TEST(MoveTreeInto, MergesReplacingFilesAndKeepingOthers) {
+  MoveCase c;
+  TempDir outside;
+  test::writeText(outside / "target.txt", "outside");
+  fs::create_symlink(outside / "target.txt", c.t / "src/link");
+  ASSERT_TRUE(c.move());
+  EXPECT_EQ(test::readText(c.t / "dst/VELMO.exe"), "new exe");
+  EXPECT_EQ(test::readText(c.t / "dst/VELMO_Data/globalgamemanagers"), "new ggm");
+  EXPECT_EQ(test::readText(c.t / "dst/save.dat"), "the player's save");
+  EXPECT_TRUE(fs::is_symlink(c.t / "dst/link"));  // moved as a link
+  EXPECT_EQ(test::readText(outside / "target.txt"), "outside");
+  EXPECT_TRUE(isDirectoryEmpty(wide(c.t / "src")));
+  // Nothing moved is no success.
+  EXPECT_FALSE(moveTreeInto(wide(c.t / "no-such-source"), wide(c.t / "dst")));
+}
+
+TEST(MoveTreeInto, ChecksEveryTargetFirstAndChangesNothingWhenKindsDiffer) {
+  {
+    MoveCase c;  // a non-empty folder where a file goes
+    fs::create_directories(c.t / "dst/VELMO_Data/StreamingAssets/bg.png");
+    test::writeText(c.t / "dst/VELMO_Data/StreamingAssets/bg.png/mine", "x");
+    auto before = test::treeSnapshot(c.t.path());
+    EXPECT_FALSE(c.move());
+    EXPECT_EQ(test::treeSnapshot(c.t.path()), before);
+  }
+  {
+    MoveCase c;  // a file where a folder goes
+    fs::remove_all(c.t / "dst/VELMO_Data");
+    test::writeText(c.t / "dst/VELMO_Data", "a file");
+    auto before = test::treeSnapshot(c.t.path());
+    EXPECT_FALSE(c.move());
+    EXPECT_EQ(test::treeSnapshot(c.t.path()), before);
+  }
+  {
+    MoveCase c;  // a link to a folder where a file goes, a broken link where a folder goes
+    fs::create_directory_symlink(c.t / "dst/VELMO_Data", c.t / "dst/UnityPlayer.dll");
+    auto before = test::treeSnapshot(c.t.path());
+    EXPECT_FALSE(c.move());
+    EXPECT_EQ(test::treeSnapshot(c.t.path()), before);
+    fs::remove(c.t / "dst/UnityPlayer.dll");
+    fs::rename(c.t / "dst/VELMO_Data", c.t / "dst/gone");
+    fs::create_directory_symlink(c.t / "dst/nowhere", c.t / "dst/VELMO_Data");
+    before = test::treeSnapshot(c.t.path());
+    EXPECT_FALSE(c.move());
+    EXPECT_EQ(test::treeSnapshot(c.t.path()), before);
+  }
+}
+
+int gRenamesLeft = 0;
+bool renameFailingAfter(const std::wstring& from, const std::wstring& to) {
+  if (gRenamesLeft-- == 0) return false;  // this one rename only
+  return nativePlatform().moveReplace(from, to);
+}
+bool gListFails = false;
+bool listFailingBelowSource(const std::wstring& path, std::vector<DirEntry>& entries) {
+  if (gListFails && path.find(L"/src/VELMO_Data") != std::wstring::npos) return false;
+  return nativePlatform().listDirectory(path, entries);
+}
+
+TEST(MoveTreeInto, AFailurePartWayPutsBackEverythingItChanged) {
+  PlatformOps ops = nativePlatform();
+  ops.moveReplace = renameFailingAfter;
+  ScopedPlatformOverride seam(ops);
+  // Every point of failure: the move is complete or nothing changed.
+  for (int allowed = 0;; ++allowed) {
+    MoveCase c;
+    auto dstBefore = test::treeSnapshot(c.t / "dst"), srcBefore = test::treeSnapshot(c.t / "src");
+    gRenamesLeft = allowed;
+    if (c.move()) {
+      EXPECT_EQ(test::readText(c.t / "dst/VELMO.exe"), "new exe");
+      EXPECT_EQ(test::readText(c.t / "dst/VELMO_Data/StreamingAssets/z.unity3d"), "new bundle");
+      EXPECT_EQ(test::readText(c.t / "dst/save.dat"), "the player's save");
+      EXPECT_EQ(test::treeSnapshot(c.t / "dst").size(), 8u);  // nothing kept aside is left
+      EXPECT_GT(allowed, 5);
+      break;
+    }
+    EXPECT_EQ(test::treeSnapshot(c.t / "dst"), dstBefore) << allowed;
+    EXPECT_EQ(test::treeSnapshot(c.t / "src"), srcBefore) << allowed;
+  }
+  // A source folder that cannot be read fails before anything moved.
+  ops.moveReplace = nativePlatform().moveReplace;
+  ops.listDirectory = listFailingBelowSource;
+  ScopedPlatformOverride listing(ops);
+  MoveCase c;
+  auto before = test::treeSnapshot(c.t.path());
+  gListFails = true;
+  EXPECT_FALSE(c.move());
+  gListFails = false;
+  EXPECT_EQ(test::treeSnapshot(c.t.path()), before);
+}
+
+TEST(MoveTreeInto, ALinkedFolderOnAnotherVolumeIsFollowedAndFilled) {
+  struct stat here, shm;
+  MoveCase c;
+  if (::stat("/dev/shm", &shm) != 0 || ::stat(c.t.path().c_str(), &here) != 0 || here.st_dev == shm.st_dev) {
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  }
+  char pattern[] = "/dev/shm/velmo-move-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  std::string other = pattern;
+  fs::copy(c.t / "dst/VELMO_Data", other + "/VELMO_Data", fs::copy_options::recursive);
+  fs::remove_all(c.t / "dst/VELMO_Data");
+  fs::create_directory_symlink(other + "/VELMO_Data", c.t / "dst/VELMO_Data");
+  EXPECT_TRUE(c.move());
+  EXPECT_TRUE(fs::is_symlink(c.t / "dst/VELMO_Data"));
+  EXPECT_EQ(test::readText(other + "/VELMO_Data/globalgamemanagers"), "new ggm");
+  EXPECT_EQ(test::readText(other + "/VELMO_Data/StreamingAssets/bg.png"), "new png");
+  EXPECT_EQ(test::readText(other + "/VELMO_Data/StreamingAssets/z.unity3d"), "new bundle");
+  EXPECT_EQ(test::treeSnapshot(other).size(), 5u);  // no copies or old files left beside them
+  EXPECT_EQ(test::readText(c.t / "dst/VELMO.exe"), "new exe");
+
+  // No room there: refused before anything changed.
+  test::writeText(c.t / "src/VELMO_Data/more", "more");
+  test::writeText(c.t / "src/VELMO.exe", "newer exe");
+  PlatformOps ops = nativePlatform();
+  ops.freeSpace = [](const std::wstring&, uint64_t& bytes) { return bytes = 1, true; };
+  ScopedPlatformOverride seam(ops);
+  auto before = test::treeSnapshot(other);
+  EXPECT_FALSE(c.move());
+  EXPECT_EQ(test::treeSnapshot(other), before);
+  EXPECT_EQ(test::readText(c.t / "dst/VELMO.exe"), "new exe");
+  fs::remove_all(other);
 }
 
 }  // namespace

@@ -23,16 +23,6 @@ bool isInstallable(uint32_t kind) {
   return kind == PackFile || kind == ArchiveCopy || kind == FileDelta || kind == BundlePatch;
 }
 
-// Every folder of a tree, relative to its root (the root itself as "").
-void collectFolders(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>& out) {
-  out.push_back(relative);
-  std::vector<DirEntry> entries;
-  if (!platform().listDirectory(relative.empty() ? root : joinPath(root, relative), entries)) return;
-  for (const auto& e : entries) {
-    if (e.type == EntryType::Directory) collectFolders(root, relative.empty() ? e.name : joinPath(relative, e.name), out);
-  }
-}
-
 }  // namespace
 
 uint32_t parseCancelAfter(const std::wstring& value) {
@@ -74,8 +64,9 @@ bool runInstallJob(InstallContext& job) {
   const PlatformOps& os = platform();
   const std::wstring& dest = options.destinationFolder;
 
+  // cancelRequested is cleared by whoever starts the job, before it starts:
+  // a Cancel pressed right after Install must not be lost.
   setErrorText(state, L"");
-  state.cancelRequested = false;
   state.jobRunning = true;
   state.startTick = os.tickCount();
   state.bytesTotal = planInstallBytes(pack, options);
@@ -95,9 +86,12 @@ bool runInstallJob(InstallContext& job) {
                     formatSize(available) + L" are free.");
   }
 
+  // The staging folder must be this run's own: a leftover is removed (a link
+  // itself, never what it points to), and one that cannot be is not reused.
   job.stagingPath = joinPath(dest, kStagingFolderName);
   if (os.pathExists(job.stagingPath)) removeTree(job.stagingPath);
-  if (!createDirectoryChain(job.stagingPath)) return failWith(L"Could not create the staging folder.");
+  bool stagingExisted = false;
+  if (!os.createDirectory(job.stagingPath, stagingExisted)) return failWith(L"Could not create the staging folder.");
 
   std::wstring cancelText;
   uint32_t cancelAfter = os.getEnvironment(kCancelAfterEnv, cancelText) ? parseCancelAfter(cancelText) : 0;
@@ -149,16 +143,14 @@ bool runInstallJob(InstallContext& job) {
   }
   if (state.cancelRequested) return failWith(L"Cancelled.");
 
-  // Every staged file reaches the disk before anything is moved, and every
-  // folder that takes part in the move after it, so that a crash right after
-  // success cannot leave empty or torn files behind.
-  std::vector<std::wstring> folders;
-  collectFolders(job.stagingPath, L"", folders);
-  flushTree(job.stagingPath);
-  if (!moveTreeInto(job.stagingPath, dest)) return failWith(L"Could not move the finished files into place.");
+  // Every staged file reaches the disk before anything is moved (the move
+  // flushes the folders it changed), so that a crash right after success
+  // cannot leave empty or torn files behind.
+  if (!flushTree(job.stagingPath) || !moveTreeInto(job.stagingPath, dest)) {
+    return failWith(L"Could not move the finished files into place.");
+  }
   os.removeDirectory(job.stagingPath);
   job.stagingPath.clear();
-  for (const auto& f : folders) os.flushDirectory(f.empty() ? dest : joinPath(dest, f));
   state.bytesDone = state.bytesTotal.load();
   return true;
 }

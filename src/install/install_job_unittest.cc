@@ -150,6 +150,62 @@ TEST_F(InstallJobTest, AutoModeLogsUtf8AndStaysSilentWhenTheLogCannotBeWritten) 
   EXPECT_FALSE(exists(out / "patcher-auto.txt"));
 }
 
+TEST_F(InstallJobTest, AStagingFolderThatIsALinkIsRemovedAsALink) {
+  fs::create_directories(out / "victim");
+  writeText(out / "victim/precious.txt", "keep me");
+  fs::create_directories(out / "game");
+  fs::create_directory_symlink(out / "victim", out / "game/.velmo-staging");
+  ASSERT_TRUE(runInstallJob(job)) << toUtf8(copyErrorText(state));
+  EXPECT_EQ(readText(out / "victim/precious.txt"), "keep me");
+  EXPECT_EQ(std::distance(fs::directory_iterator(out / "victim"), {}), 1);
+  EXPECT_FALSE(exists(out / "game/.velmo-staging"));
+  EXPECT_TRUE(exists(out / "game/VELMO.exe"));
+}
+
+bool failingFlush(FileHandle) { return false; }
+
+TEST_F(InstallJobTest, NoSuccessUnlessEveryFileIsFlushedAndInPlace) {
+  PlatformOps ops = nativePlatform();
+  ops.flushFile = failingFlush;
+  {
+    ScopedPlatformOverride seam(ops);
+    EXPECT_FALSE(runInstallJob(job));
+  }
+  EXPECT_EQ(copyErrorText(state), L"Could not move the finished files into place.");
+  EXPECT_FALSE(exists(out / "game"));
+
+  // Staging that cannot be listed when it is moved (its second listing,
+  // after the flush): nothing moved, no success.
+  ops = nativePlatform();
+  static int stagingListings = 0;
+  ops.listDirectory = [](const std::wstring& path, std::vector<DirEntry>& entries) {
+    if (toUtf8(path).ends_with(".velmo-staging") && ++stagingListings == 2) return false;
+    return nativePlatform().listDirectory(path, entries);
+  };
+  {
+    ScopedPlatformOverride seam(ops);
+    EXPECT_FALSE(runInstallJob(job));
+  }
+  EXPECT_EQ(copyErrorText(state), L"Could not move the finished files into place.");
+  EXPECT_FALSE(exists(out / "game"));
+}
+
+TEST_F(InstallJobTest, ACancelPressedBeforeTheJobStartsIsKept) {
+  state.cancelRequested = true;  // pressed right after "Install", before the worker runs
+  EXPECT_FALSE(runInstallJob(job));
+  EXPECT_EQ(copyErrorText(state), L"Cancelled.");
+  EXPECT_FALSE(exists(out / "game"));
+
+  // Auto mode starts its job with the flag cleared.
+  closeXapk(source);
+  Startup startup;
+  startup.exeDirectory = wide(out.path());
+  startup.pack = pack;
+  startup.commandLine = {true, wide(demo + "/harrowmere-1.0.7.xapk"), wide(out / "game")};
+  EXPECT_EQ(runAutoMode(startup, state), 0);
+  EXPECT_EQ(readText(out / "patcher-auto.txt"), "OK");
+}
+
 TEST(InstallJob, AnEmptyPackSucceedsWithNothingToDo) {
   TempDir t;
   Bytes container = makeContainer({}, {}, 2), digest = digestOf(container);

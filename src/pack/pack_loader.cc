@@ -45,14 +45,18 @@ bool loadPatchPackFrom(ByteView container, ByteView digest, PatchPack& pack) {
   uint32_t entryCount = readLe32(container.data() + 12);
   if (entryCount > kMaxPackEntries) return false;
 
-  pack.data = container.data();
-  pack.dataSize = container.size();
+  // Parsed aside and published whole: a pack that fails part-way leaves the
+  // caller's pack as it was, with no records and no data to read.
+  std::vector<PackEntry> entries;
   ByteReader reader{container, size_t(directoryOffset)};
   for (uint32_t i = 0; i < entryCount; ++i) {
     PackEntry entry;
     if (!parsePackRecord(reader, entry)) return false;
-    pack.entries.push_back(std::move(entry));
+    entries.push_back(std::move(entry));
   }
+  pack.data = container.data();
+  pack.dataSize = container.size();
+  pack.entries = std::move(entries);
   return true;
 }
 

@@ -26,6 +26,7 @@ bool findEmbeddedPack(ByteView image, ByteView& container, ByteView& digest);
 // Proves and parses a container already in memory; the bytes must outlive
 // the pack. Checks, in order: size above 23, digest of exactly 32 bytes,
 // SHA-256 equal to the digest, magic, directory offset, entry count, records.
+// pack is changed only when every check passed.
 bool loadPatchPackFrom(ByteView container, ByteView digest, PatchPack& pack);
 
 // Loads the pack embedded in the running executable.

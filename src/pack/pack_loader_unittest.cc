@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/startup.h"
+#include "pack/pack_items.h"
 #include "support/pack_fixture.h"
 
 namespace velmo {
@@ -146,6 +148,19 @@ TEST(PackLoader, MalformedRecordsFailTheLoad) {
   longString[64 + 1] = 0xFF;  // string count far past the end
   PatchPack p;
   EXPECT_FALSE(load(longString, p));
+}
+
+TEST(PackLoader, AFailedLoadPublishesNothing) {
+  // Good records (a bundle among them) before one that does not parse.
+  Bytes container = makeContainer({}, {item(Asset, L"asset:x"), bundle(1), bundle(17)}, 2);
+  Startup startup;
+  EXPECT_FALSE(load(container, startup.pack));
+  EXPECT_TRUE(startup.pack.entries.empty());
+  EXPECT_EQ(startup.pack.data, nullptr);
+  EXPECT_EQ(startup.pack.dataSize, 0u);
+  notePackLoaded(startup, false);
+  EXPECT_FALSE(startup.packHasBundles);
+  EXPECT_TRUE(readAsset(startup.pack, L"x").empty());
 }
 
 TEST(EmbeddedPack, FindsPackAndDigestThroughTheTrailer) {

@@ -21,10 +21,33 @@ struct DirEntry {
   EntryType type = EntryType::File;
 };
 
+// What pathInfo reports. type and privateToUser describe the entry itself;
+// the other fields describe what it leads to, following links.
+struct PathInfo {
+  EntryType type = EntryType::Other;  // a link is reported as Link
+  // For a link: the kind of its final target (Other when the link is
+  // broken); otherwise equal to type.
+  EntryType linkedType = EntryType::Other;
+  // Identifies the volume (file system) the final target lies on; two paths
+  // with equal values can be renamed into each other.
+  uint64_t volume = 0;
+  uint64_t size = 0;  // bytes of a file
+  // A folder: this user may create, rename and delete entries in it.
+  // Anything else: this user may replace it (it is not read-only).
+  bool writable = false;
+  // The entry itself is owned by this user and no one else has any access
+  // to it (POSIX: owner is the effective user, mode exactly 0700 for a
+  // folder or 0600 for a file).
+  bool privateToUser = false;
+};
+
 struct PlatformOps {
   // Files. createFile replaces an existing file (truncates it).
   FileHandle (*openFileRead)(const std::wstring& path);
   FileHandle (*createFile)(const std::wstring& path);
+  // Creates a file that must not exist yet: fails when anything, a link
+  // included, is at path; never writes through a link.
+  FileHandle (*createNewFile)(const std::wstring& path);
   // Writes all bytes or fails.
   bool (*writeFile)(FileHandle file, const void* data, size_t size);
   // Reads up to size bytes; got = 0 at the end of the file.
@@ -37,12 +60,19 @@ struct PlatformOps {
   // Folders. createDirectory sets alreadyExists when the path exists already
   // (as anything), which the caller may count as success.
   bool (*createDirectory)(const std::wstring& path, bool& alreadyExists);
+  // Creates a folder that must not exist yet (fails when anything, a link
+  // included, is at path) and that only this user can enter, list or change.
+  bool (*createPrivateDirectory)(const std::wstring& path);
   bool (*removeDirectory)(const std::wstring& path);
   // Lists a folder without "." and ".."; links are reported as links, never
-  // followed.
+  // followed. Fails when path itself is a link.
   bool (*listDirectory)(const std::wstring& path, std::vector<DirEntry>& entries);
+  // Both look at the entry itself: a link exists (even when broken) and is
+  // not a directory.
   bool (*pathExists)(const std::wstring& path);
   bool (*isDirectory)(const std::wstring& path);
+  // False when nothing is at path (or it cannot be looked at).
+  bool (*pathInfo)(const std::wstring& path, PathInfo& info);
   // Renames within a volume, replacing an existing file at the target.
   bool (*moveReplace)(const std::wstring& from, const std::wstring& to);
   bool (*flushDirectory)(const std::wstring& path);
@@ -59,6 +89,8 @@ struct PlatformOps {
   ByteView (*executableImage)();
   uint32_t (*tickCount)();
   uint32_t (*processId)();
+  // False only when surely no process with that id runs.
+  bool (*processExists)(uint32_t pid);
   void (*sleepMs)(uint32_t ms);
 };
 

@@ -142,6 +142,8 @@ void freeJobFinishedNote(gpointer data) { delete static_cast<JobFinishedNote*>(d
 GtkWindow* parentOf(WizardWindow* w) { return w->window ? GTK_WINDOW(w->window) : nullptr; }
 
 std::string utf8(const std::wstring& text) { return toUtf8(text); }
+// Paths go to GLib as the file system's own bytes.
+std::string bytes(const std::wstring& path) { return pathToBytes(path); }
 
 // Runs a native chooser; true with the chosen local path.
 bool runChooser(GtkFileChooserNative* chooser, std::wstring& path) {
@@ -149,7 +151,7 @@ bool runChooser(GtkFileChooserNative* chooser, std::wstring& path) {
   if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
     gchar* name = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
     if (name) {
-      path = fromUtf8(name);
+      path = pathFromBytes(name);
       ok = true;
       g_free(name);
     }
@@ -184,7 +186,7 @@ bool chooseFolder(WizardWindow* w, const std::wstring& current, std::wstring& fo
   // Opens at the current destination, or at its nearest existing parent:
   // without a folder GTK starts in its recent-files view, where a typed
   // folder path cannot be selected.
-  std::string start = utf8(current);
+  std::string start = bytes(current);
   while (!start.empty() && !g_file_test(start.c_str(), G_FILE_TEST_IS_DIR)) {
     gchar* parent = g_path_get_dirname(start.c_str());
     std::string up = parent;
@@ -214,7 +216,7 @@ void launchFinished(GObject*, GAsyncResult* result, gpointer) {
 }
 
 void openFolder(WizardWindow* w, const std::wstring& folder) {
-  gchar* uri = g_filename_to_uri(utf8(folder).c_str(), nullptr, nullptr);
+  gchar* uri = g_filename_to_uri(bytes(folder).c_str(), nullptr, nullptr);
   if (!uri) return;
   GdkAppLaunchContext* context =
       w->window ? gdk_display_get_app_launch_context(gtk_widget_get_display(w->window)) : nullptr;
@@ -244,7 +246,7 @@ std::vector<std::string> gameCommand(const std::string& exe) {
 // "Play now": the game through its handler, in its folder. When nothing can
 // start it, nothing happens and the wizard stays open.
 bool startGame(const std::wstring& exePath, const std::wstring& workingFolder) {
-  std::string exe = utf8(exePath), folder = utf8(workingFolder);
+  std::string exe = bytes(exePath), folder = bytes(workingFolder);
   if (!g_file_test(exe.c_str(), G_FILE_TEST_IS_REGULAR)) return false;
   std::vector<std::string> command = gameCommand(exe);
   if (command.empty()) return false;
@@ -263,9 +265,9 @@ bool createDesktopShortcut(const std::wstring& target, const std::wstring& worki
   DesktopLauncher launcher;
   launcher.name = kDesktopLauncherName;
   launcher.comment = utf8(description);
-  launcher.command = gameCommand(utf8(target));
-  if (launcher.command.empty()) launcher.command = {utf8(target)};
-  launcher.workingFolder = utf8(workingFolder);
+  launcher.command = gameCommand(bytes(target));
+  if (launcher.command.empty()) launcher.command = {bytes(target)};
+  launcher.workingFolder = bytes(workingFolder);
   return writeDesktopLauncher(userDesktopFolder(), kDesktopLauncherFileName, launcher);
 }
 

@@ -449,6 +449,24 @@ TEST_F(WizardControllerTest, JobEndTextsOnTheFailedScreen) {
 
 // --- cancelling and closing while a job runs ---------------------------------
 
+TEST_F(WizardControllerTest, ACancelPressedRightAfterInstallIsNeverLost) {
+  c->options.xapkPath = wide(xapk);
+  c->options.destinationFolder = wide(out / "game");
+  for (int run = 0; run < 5; ++run) {
+    precheckXapk(*c);
+    c->state.screen = WizardScreen::ChooseDestination;
+    performAction(*c, id(WizardAction::StartInstall));
+    ASSERT_EQ(c->state.screen, WizardScreen::Installing);
+    performAction(*c, id(WizardAction::CancelInstall));  // before the worker's first step, most often
+    bool ok = true;
+    ASSERT_TRUE(fake.takeNote(ok));
+    wizardJobFinished(*c, ok);
+    EXPECT_FALSE(ok) << run;
+    EXPECT_EQ(errorText(), L"Cancelled.") << run;
+    EXPECT_FALSE(fs::exists(out / "game")) << run;
+  }
+}
+
 class WizardRunningJobTest : public WizardControllerTest {
  protected:
   void SetUp() override {
@@ -629,6 +647,8 @@ TEST_F(WizardControllerTest, ChosenFolderBecomesTheDestinationByTheFolderRule) {
   writeText(out / "full/readme.txt", "x");
   EXPECT_EQ(choose(out / "full"), out / "full/VELMO");
   EXPECT_EQ(fake.folderChooserStarts.back(), wide(out / "empty"));
+  fs::create_directory_symlink(out / "full", out / "linked-full");  // a link is looked into
+  EXPECT_EQ(choose(out / "linked-full"), out / "linked-full/VELMO");
   fs::create_directories(out / "old-install");
   writeText(out / "old-install/notes.txt", "x");
   writeText(out / "old-install/VELMO.exe", "x");

@@ -1,6 +1,8 @@
 #include "xapk/xapk_source.h"
 
 #include <cwctype>
+#include <exception>
+#include <random>
 
 #include "common/utf8.h"
 #include "install/folder_ops.h"
@@ -22,7 +24,7 @@ enum class CopyResult { Ok, NotCreated, Damaged };
 // Streams one XAPK entry into a temporary copy, proving its CRC-32.
 CopyResult copyInnerArchive(XapkSource& s, int64_t index, const std::wstring& path, uint32_t crc) {
   const PlatformOps& os = platform();
-  FileHandle f = os.createFile(path);
+  FileHandle f = os.createNewFile(path);
   if (f == kInvalidFile) return CopyResult::NotCreated;
   ExtractSink sink;
   sink.file = f;
@@ -31,7 +33,72 @@ CopyResult copyInnerArchive(XapkSource& s, int64_t index, const std::wstring& pa
   return ok && sink.crc == crc ? CopyResult::Ok : CopyResult::Damaged;
 }
 
+uint32_t randomSuffix(uint32_t attempt) {
+  try {
+    static std::random_device device;
+    return device();
+  } catch (const std::exception&) {
+    // Only a clash becomes likelier: the folder is still made exclusively.
+    return platform().tickCount() * 2654435761u + attempt;
+  }
+}
+
+// Makes this run's private temporary folder; empty when it cannot.
+std::wstring createPrivateTempFolder(const std::wstring& base) {
+  const PlatformOps& os = platform();
+  for (uint32_t attempt = 0; attempt < 32; ++attempt) {
+    std::wstring path = joinPath(base, xapkTempFolderName(os.processId(), randomSuffix(attempt)));
+    if (os.createPrivateDirectory(path)) return path;
+    if (!os.pathExists(path)) break;  // not a clash of names: it cannot be made
+  }
+  return std::wstring();
+}
+
 }  // namespace
+
+std::wstring xapkTempFolderName(uint32_t pid, uint32_t suffix) {
+  static const wchar_t kHex[] = L"0123456789abcdef";
+  std::wstring name = kTempFolderPrefix + std::to_wstring(pid) + L"-";
+  for (int shift = 28; shift >= 0; shift -= 4) name.push_back(kHex[(suffix >> shift) & 0xF]);
+  return name;
+}
+
+bool parseXapkTempFolderName(const std::wstring& name, uint32_t& pid) {
+  const size_t prefix = sizeof kTempFolderPrefix / sizeof(wchar_t) - 1;
+  if (name.compare(0, prefix, kTempFolderPrefix) != 0) return false;
+  size_t i = prefix;
+  if (i < name.size() && name[i] == L'0') return false;  // never written with leading zeros
+  uint64_t value = 0;
+  size_t digits = 0;
+  for (; i < name.size() && name[i] >= L'0' && name[i] <= L'9'; ++i, ++digits) {
+    value = value * 10 + uint64_t(name[i] - L'0');
+    if (value > UINT32_MAX) return false;
+  }
+  if (digits == 0 || i >= name.size() || name[i] != L'-' || name.size() - i - 1 != 8) return false;
+  for (++i; i < name.size(); ++i) {
+    wchar_t c = name[i];
+    if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
+  }
+  pid = uint32_t(value);
+  return true;
+}
+
+void removeStaleXapkTempFolders() {
+  const PlatformOps& os = platform();
+  std::wstring base = os.tempFolder();
+  std::vector<DirEntry> entries;
+  // Through "." so that a temporary folder reached by a link is listed too;
+  // its entries are still looked at without following them.
+  if (base.empty() || !os.listDirectory(joinPath(base, L"."), entries)) return;
+  for (const auto& e : entries) {
+    uint32_t pid = 0;
+    if (e.type != EntryType::Directory || !parseXapkTempFolderName(e.name, pid)) continue;
+    if (pid == os.processId() || os.processExists(pid)) continue;
+    std::wstring path = joinPath(base, e.name);
+    PathInfo info;
+    if (os.pathInfo(path, info) && info.type == EntryType::Directory && info.privateToUser) removeTree(path);
+  }
+}
 
 void parseXapkInfo(ByteView text, XapkInfo& info) {
   std::string_view all(reinterpret_cast<const char*>(text.data()), text.size());
@@ -51,12 +118,6 @@ void parseXapkInfo(ByteView text, XapkInfo& info) {
     }
     start = end + 1;
   }
-}
-
-std::wstring xapkTempFolder() {
-  std::wstring base = platform().tempFolder();
-  if (base.empty()) return base;
-  return joinPath(base, L"velmo-patcher-" + std::to_wstring(platform().processId()));
 }
 
 ZipReader& innerArchive(XapkSource& source, XapkArchive archive) {
@@ -80,10 +141,13 @@ bool openXapk(XapkSource& s, const PatchPack& pack, const std::wstring& path, st
     return false;
   };
   closeXapk(s);
-  std::wstring temp = xapkTempFolder();
-  if (temp.empty()) return fail(L"Could not find the temporary folder.");
+  // The folder is made by this call alone and only then recorded, so that
+  // closing never removes a folder (or a link) someone else put there.
+  std::wstring base = platform().tempFolder();
+  if (base.empty()) return fail(L"Could not find the temporary folder.");
+  std::wstring temp = createPrivateTempFolder(base);
+  if (temp.empty()) return fail(L"Could not create the temporary folder.");
   s.tempFolder = temp;
-  if (!createDirectoryChain(s.tempFolder)) return fail(L"Could not create the temporary folder.");
   if (!s.xapk.open(path)) return fail(L"The XAPK is missing or is not a zip file.");
 
   XapkInfo info{L"", L"", s.name, s.version};
@@ -129,7 +193,6 @@ bool openXapk(XapkSource& s, const PatchPack& pack, const std::wstring& path, st
     }
   }
   errorText.clear();
-  createDirectoryChain(s.tempFolder);
 
   switch (copyInnerArchive(s, apkIndex, s.apkPath, apkStat.crc32)) {
     case CopyResult::NotCreated: return fail(L"Could not write the temporary APK.");

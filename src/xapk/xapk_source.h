@@ -40,8 +40,17 @@ void parseXapkInfo(ByteView text, XapkInfo& info);
 bool openXapk(XapkSource& source, const PatchPack& pack, const std::wstring& path, std::wstring& errorText);
 void closeXapk(XapkSource& source);
 
-// The temporary folder name of this process.
-std::wstring xapkTempFolder();
+// The temporary folder of an open XAPK is "velmo-patcher-" + the process id
+// + "-" + 8 random lowercase hex digits, made by that run alone and private
+// to its user. The id lets a later run tell a folder whose run is gone.
+constexpr wchar_t kTempFolderPrefix[] = L"velmo-patcher-";
+std::wstring xapkTempFolderName(uint32_t pid, uint32_t suffix);
+// The process id in such a name; false for any other name.
+bool parseXapkTempFolderName(const std::wstring& name, uint32_t& pid);
+// Removes the temporary folders of this user's runs that are gone: only
+// folders (never links) with such a name, owned by this user with access
+// for the owner only, whose process no longer exists.
+void removeStaleXapkTempFolders();
 
 // The inner archive a selector names: 1 the APK, anything else the OBB.
 ZipReader& innerArchive(XapkSource& source, XapkArchive archive);

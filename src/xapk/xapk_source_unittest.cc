@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -72,7 +75,7 @@ TEST_F(XapkTest, InfoNamesTheEntriesAndTheSearchIsSkipped) {
   std::wstring error;
   ASSERT_TRUE(open(error)) << toUtf8(error);
   EXPECT_TRUE(source.isOpen);
-  EXPECT_EQ(source.apkPath, wide(tmp.path() + "/velmo-patcher-" + std::to_string(::getpid()) + "/game.apk"));
+  EXPECT_EQ(source.apkPath, source.tempFolder + L"/game.apk");
   std::wstring line;
   ASSERT_TRUE(verifyXapkFingerprint(source, pack.pack, line));
   EXPECT_EQ(line, L"VELMO 1.0.7 - XAPK verified");
@@ -135,11 +138,112 @@ TEST_F(XapkTest, ReopeningRebuildsTheTemporaryFolder) {
   ASSERT_TRUE(usePack("", "1|x"));
   std::wstring error;
   ASSERT_TRUE(open(error)) << toUtf8(error);
-  std::string folder = toUtf8(source.tempFolder);
+  std::string folder = pathToBytes(source.tempFolder);
   writeText(folder + "/stray", "left from before");
   ASSERT_TRUE(openXapk(source, pack.pack, wide(dir / "game.xapk"), error));
-  EXPECT_FALSE(exists(folder + "/stray"));
-  EXPECT_TRUE(exists(folder + "/game.obb"));
+  EXPECT_FALSE(exists(folder));
+  EXPECT_TRUE(exists(pathToBytes(source.tempFolder) + "/game.obb"));
+}
+
+// Another user's traps in a shared temporary folder: the old predictable
+// name as a link to the victim's folder, a world-writable folder of ours
+// whose "game.apk" links to a victim file, and a link planted at the very
+// name this run picks.
+std::wstring gPlantAt;
+std::string gVictim;
+bool plantingCreatePrivateDirectory(const std::wstring& path) {
+  if (gPlantAt.empty()) {  // the first name tried is taken by a link first
+    gPlantAt = path;
+    fs::create_directory_symlink(gVictim, pathToBytes(path));
+  }
+  bool ok = nativePlatform().createPrivateDirectory(path);
+  if (ok) fs::create_symlink(gVictim + "/precious.txt", pathToBytes(path) + "/game.apk");
+  return ok;
+}
+
+TEST_F(XapkTest, TemporaryFolderIsPrivateAndNothingOutsideItIsTouched) {
+  ASSERT_TRUE(usePack("", "1|x"));
+  std::string victim = dir / "victim";
+  fs::create_directory(victim);
+  writeText(victim + "/precious.txt", "keep me");
+  std::string pid = std::to_string(::getpid());
+  fs::create_directory_symlink(victim, tmp / ("velmo-patcher-" + pid));
+  fs::create_directory(tmp / ("velmo-patcher-" + pid + "-00000000"));
+  fs::permissions(tmp / ("velmo-patcher-" + pid + "-00000000"), fs::perms::all);
+  fs::create_symlink(victim + "/precious.txt", tmp / ("velmo-patcher-" + pid + "-00000000/game.apk"));
+
+  std::wstring error;
+  ASSERT_TRUE(open(error)) << toUtf8(error);
+  uint32_t named = 0;
+  ASSERT_TRUE(parseXapkTempFolderName(source.tempFolder.substr(source.tempFolder.rfind(L'/') + 1), named));
+  EXPECT_EQ(named, uint32_t(::getpid()));
+  EXPECT_EQ(fs::status(pathToBytes(source.tempFolder)).permissions(), fs::perms::owner_all);
+  closeXapk(source);
+  EXPECT_EQ(readText(victim + "/precious.txt"), "keep me");
+  EXPECT_TRUE(fs::is_symlink(tmp / ("velmo-patcher-" + pid)));  // not ours: left alone
+  EXPECT_TRUE(fs::is_symlink(tmp / ("velmo-patcher-" + pid + "-00000000/game.apk")));
+
+  // A link where this run's own folder and copy go: never written through.
+  fs::remove(tmp / ("velmo-patcher-" + pid));
+  fs::remove_all(tmp / ("velmo-patcher-" + pid + "-00000000"));
+  PlatformOps ops = nativePlatform();
+  ops.createPrivateDirectory = plantingCreatePrivateDirectory;
+  gPlantAt.clear();
+  gVictim = victim;
+  {
+    ScopedPlatformOverride seam(ops);
+    EXPECT_FALSE(open(error));
+  }
+  EXPECT_EQ(error, L"Could not write the temporary APK.");
+  closeXapk(source);
+  EXPECT_EQ(readText(victim + "/precious.txt"), "keep me");
+  EXPECT_TRUE(fs::is_symlink(pathToBytes(gPlantAt)));  // the planted link, not removed as ours
+  fs::remove(pathToBytes(gPlantAt));
+  EXPECT_TRUE(tempIsClean());
+}
+
+TEST_F(XapkTest, StaleFoldersOfGoneRunsAreRemovedOnlyWhenProvablyOurs) {
+  pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);  // a process id that is gone
+  std::string dead = "velmo-patcher-" + std::to_string(child) + "-";
+  std::string alive = "velmo-patcher-" + std::to_string(::getppid()) + "-0000abcd";
+  std::string victim = dir / "victim";
+  fs::create_directory(victim);
+  writeText(victim + "/precious.txt", "keep me");
+  auto folder = [&](const std::string& name, fs::perms mode) {
+    fs::create_directory(tmp / name);
+    writeText(tmp / name + "/game.apk", "copy");
+    fs::permissions(tmp / name, mode);
+  };
+  folder(dead + "0000abcd", fs::perms::owner_all);  // stale and ours
+  folder(alive, fs::perms::owner_all);               // its run is alive
+  folder(dead + "0000abce", fs::perms::owner_all | fs::perms::group_read);
+  folder("velmo-patcher-" + std::to_string(child), fs::perms::owner_all);  // not our name pattern
+  folder(dead + "0000ABCD", fs::perms::owner_all);
+  fs::create_directory_symlink(victim, tmp / (dead + "0000abcf"));
+  bool asRoot = ::geteuid() == 0;
+  if (asRoot) {
+    folder(dead + "0000abd0", fs::perms::owner_all);
+    ASSERT_EQ(::chown((tmp / (dead + "0000abd0")).c_str(), 65534, 65534), 0);  // another user's
+  }
+  removeStaleXapkTempFolders();
+  EXPECT_FALSE(exists(tmp / (dead + "0000abcd")));
+  for (std::string kept : {alive, dead + "0000abce", "velmo-patcher-" + std::to_string(child), dead + "0000ABCD"}) {
+    EXPECT_TRUE(exists(tmp / kept + "/game.apk")) << kept;
+  }
+  EXPECT_TRUE(fs::is_symlink(tmp / (dead + "0000abcf")));
+  EXPECT_EQ(readText(victim + "/precious.txt"), "keep me");
+  if (asRoot) EXPECT_TRUE(exists(tmp / (dead + "0000abd0") + "/game.apk"));
+
+  uint32_t pid = 0;
+  EXPECT_TRUE(parseXapkTempFolderName(xapkTempFolderName(4294967295u, 0xdeadbeef), pid));
+  EXPECT_EQ(pid, 4294967295u);
+  for (const wchar_t* bad : {L"velmo-patcher-4294967296-00000000", L"velmo-patcher--00000000",
+                             L"velmo-patcher-1-0000000", L"velmo-patcher-1-000000000", L"velmo-patcher-1x00000000",
+                             L"velmo-patcher-01-00000000"}) {
+    EXPECT_FALSE(parseXapkTempFolderName(bad, pid)) << toUtf8(bad);
+  }
 }
 
 TEST_F(XapkTest, TemporarySpaceIsCheckedWhenItCanBe) {

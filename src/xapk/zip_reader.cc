@@ -77,7 +77,7 @@ void ZipReader::close() {
 
 bool ZipReader::open(const std::wstring& path) {
   close();
-  std::FILE* file = std::fopen(toUtf8(path).c_str(), "rb");
+  std::FILE* file = std::fopen(pathToBytes(path).c_str(), "rb");
   if (!file) return false;
   off_t size = -1;
   if (fseeko(file, 0, SEEK_END) == 0) size = ftello(file);

@@ -3,10 +3,12 @@
 // left behind when it fails.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "support/demo_fixture.h"
 #include "support/pack_fixture.h"
@@ -34,6 +36,28 @@ class AutoInstall : public ::testing::Test {
                       shellQuote(dest));
   }
   std::string log() { return readText(dir / "patcher-auto.txt"); }
+  // Runs the patcher after plant(pid) has prepared traps for the process id
+  // it will run under; returns its exit code.
+  int runWithPid(const std::string& dest, const std::function<void(pid_t)>& plant) {
+    int go[2];
+    if (::pipe(go) != 0) return -1;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      char c;
+      ::close(go[1]);
+      if (::read(go[0], &c, 1) != 1) ::_exit(126);
+      std::string exe = dir / "velmo-patcher";
+      ::execl(exe.c_str(), exe.c_str(), "/auto", xapk.c_str(), dest.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(go[0]);
+    plant(pid);
+    (void)!::write(go[1], "g", 1);
+    ::close(go[1]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
   bool leftNothing(const std::string& dest) {
     return !exists(dest + "/.velmo-staging") && fs::is_empty(tmp.path());
   }
@@ -143,6 +167,101 @@ TEST_F(AutoInstall, KilledMidwayThenRunAgainEndsWithTheRightTree) {
     EXPECT_TRUE(sameTree(demo + "/expected", game, difference)) << delayMs << ": " << difference;
     EXPECT_FALSE(exists(game + "/.velmo-staging"));
   }
+  // Each later run removed the copies a killed run left.
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
+}
+
+TEST_F(AutoInstall, TheTemporaryFolderCannotBeHijacked) {
+  std::string victim = out / "victim";
+  fs::create_directories(victim);
+  writeText(victim + "/precious.txt", "keep me");
+  std::string game = out / "game";
+  // The run's old name taken by a link to the victim's folder.
+  EXPECT_EQ(runWithPid(game, [&](pid_t pid) {
+              fs::create_directory_symlink(victim, tmp / ("velmo-patcher-" + std::to_string(pid)));
+            }),
+            0);
+  EXPECT_EQ(log(), "OK");
+  EXPECT_EQ(treeSnapshot(victim).size(), 1u);
+  EXPECT_EQ(readText(victim + "/precious.txt"), "keep me");
+  // A world-writable folder of that name whose game.apk links to a victim file.
+  fs::remove_all(tmp.path()), fs::create_directory(tmp.path());
+  EXPECT_EQ(runWithPid(game, [&](pid_t pid) {
+              std::string trap = tmp / ("velmo-patcher-" + std::to_string(pid));
+              fs::create_directory(trap);
+              fs::permissions(trap, fs::perms::all);
+              fs::create_symlink(victim + "/precious.txt", trap + "/game.apk");
+            }),
+            0);
+  EXPECT_EQ(log(), "OK");
+  EXPECT_EQ(readText(victim + "/precious.txt"), "keep me");
+  std::string difference;
+  EXPECT_TRUE(sameTree(demo + "/expected", game, difference)) << difference;
+}
+
+TEST_F(AutoInstall, AMoveThatCannotSucceedChangesNothing) {
+  std::string game = out / "game";
+  fs::create_directories(game + "/VELMO_Data/StreamingAssets/bg.png");
+  writeText(game + "/VELMO_Data/StreamingAssets/bg.png/mine.txt", "a folder where a file goes");
+  writeText(game + "/VELMO.exe", "the user's old exe");
+  writeText(game + "/VELMO_Data/level0", "the user's old level");
+  auto before = treeSnapshot(game);
+  EXPECT_EQ(run(xapk, game), 1);
+  EXPECT_EQ(log(), "Could not move the finished files into place.");
+  EXPECT_EQ(treeSnapshot(game), before);
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
+
+  fs::remove_all(game + "/VELMO_Data");
+  writeText(game + "/VELMO_Data", "a file where a folder goes");
+  before = treeSnapshot(game);
+  EXPECT_EQ(run(xapk, game), 1);
+  EXPECT_EQ(log(), "Could not move the finished files into place.");
+  EXPECT_EQ(treeSnapshot(game), before);
+}
+
+TEST_F(AutoInstall, AGameDataFolderLinkedToAnotherDiskIsFilledThere) {
+  struct stat here, shm;
+  if (::stat("/dev/shm", &shm) != 0 || ::stat(out.path().c_str(), &here) != 0 || here.st_dev == shm.st_dev) {
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  }
+  char pattern[] = "/dev/shm/velmo-e2e-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  std::string other = pattern, game = out / "game";
+  fs::create_directories(game);
+  fs::create_directories(other + "/VELMO_Data");
+  writeText(other + "/VELMO_Data/savegame.dat", "the player's save");
+  fs::create_directory_symlink(other + "/VELMO_Data", game + "/VELMO_Data");
+  EXPECT_EQ(run(xapk, game), 0);
+  EXPECT_EQ(log(), "OK");
+  EXPECT_TRUE(fs::is_symlink(game + "/VELMO_Data"));
+  EXPECT_EQ(readText(other + "/VELMO_Data/savegame.dat"), "the player's save");
+  fs::remove(other + "/VELMO_Data/savegame.dat");
+  std::string difference;
+  EXPECT_TRUE(sameTree(demo + "/expected/VELMO_Data", other + "/VELMO_Data", difference)) << difference;
+  EXPECT_EQ(readBytes(game + "/VELMO.exe"), readBytes(demo + "/expected/VELMO.exe"));
+  fs::remove_all(other);
+}
+
+TEST_F(AutoInstall, PathsThatAreNotUtf8ReachTheDiskByteForByte) {
+  std::string exeFolder = dir / "exe\xe9";
+  fs::create_directory(exeFolder);
+  fs::copy_file(dir / "velmo-patcher", exeFolder + "/velmo-patcher");
+  fs::copy_file(xapk, dir / "spiel\xe9.xapk");
+  std::string game = out / "g\xe9";
+  ASSERT_EQ(runCommand(shellQuote(exeFolder + "/velmo-patcher") + " /auto " + shellQuote(dir / "spiel\xe9.xapk") +
+                       " " + shellQuote(game)),
+            0);
+  EXPECT_EQ(readText(exeFolder + "/patcher-auto.txt"), "OK");
+  std::string difference;
+  EXPECT_TRUE(sameTree(demo + "/expected", game, difference)) << difference;
+  EXPECT_FALSE(exists(out / "g\xef\xbf\xbd"));
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
+  // A message names the path as text, with a replacement character.
+  writeText(out / "f\xe9", "a file");
+  EXPECT_EQ(runCommand(shellQuote(exeFolder + "/velmo-patcher") + " /auto " + shellQuote(dir / "spiel\xe9.xapk") +
+                       " " + shellQuote(out / "f\xe9/game")),
+            1);
+  EXPECT_EQ(readText(exeFolder + "/patcher-auto.txt"), "Could not create the folder\n" + out / "f\xef\xbf\xbd/game");
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-std::wstring wide(const std::string& utf8) { return fromUtf8(utf8); }
+std::wstring wide(const std::string& path) { return pathFromBytes(path); }
 
 bool writeText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -54,6 +54,22 @@ bool writeBytes(const std::string& path, ByteView bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   return bool(out);
+}
+
+std::map<std::string, std::string> treeSnapshot(const std::string& root) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> out;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    std::string rel = fs::relative(it->path(), root).string();
+    if (it->is_symlink()) {
+      out[rel] = "-> " + fs::read_symlink(it->path()).string();
+    } else if (it->is_directory()) {
+      out[rel] = "<dir>";
+    } else {
+      out[rel] = readText(it->path());
+    }
+  }
+  return out;
 }
 
 bool exists(const std::string& path) {

@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers shared by the tests: a temporary folder that cleans up after
 // itself, file helpers, running the built programs.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,12 +22,16 @@ class TempDir {
   std::string path_;
 };
 
-std::wstring wide(const std::string& utf8);
+// A path's bytes as the platform calls take them.
+std::wstring wide(const std::string& path);
 bool writeText(const std::string& path, const std::string& text);
 std::string readText(const std::string& path);
 Bytes readBytes(const std::string& path);
 bool writeBytes(const std::string& path, ByteView bytes);
 bool exists(const std::string& path);
+// Everything under root without following links: relative path ->
+// contents, "<dir>" for a folder or "-> target" for a link.
+std::map<std::string, std::string> treeSnapshot(const std::string& root);
 // Deterministic pseudo-random bytes.
 Bytes randomBytes(size_t n, uint32_t seed);
 // A genuine vector, read in place below the vectors folder (the build's

@@ -1,7 +1,8 @@
-// The POSIX operations: UTF-8 paths, file descriptors, and the running
-// executable mapped from /proc/self/exe.
+// The POSIX operations: paths as raw bytes (pathToBytes/pathFromBytes),
+// file descriptors, and the running executable mapped from /proc/self/exe.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -19,7 +20,7 @@
 namespace velmo {
 namespace {
 
-std::string sys(const std::wstring& path) { return toUtf8(path); }
+std::string sys(const std::wstring& path) { return pathToBytes(path); }
 
 FileHandle openFileRead(const std::wstring& path) {
   int fd = ::open(sys(path).c_str(), O_RDONLY | O_CLOEXEC);
@@ -28,6 +29,12 @@ FileHandle openFileRead(const std::wstring& path) {
 
 FileHandle createFile(const std::wstring& path) {
   int fd = ::open(sys(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  return fd < 0 ? kInvalidFile : FileHandle(fd);
+}
+
+FileHandle createNewFile(const std::wstring& path) {
+  // O_EXCL also refuses a link at path, even a broken one.
+  int fd = ::open(sys(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   return fd < 0 ? kInvalidFile : FileHandle(fd);
 }
 
@@ -63,7 +70,10 @@ bool fileSize(FileHandle file, uint64_t& size) {
   return true;
 }
 
-bool flushFile(FileHandle file) { return ::fsync(int(file)) == 0; }
+// EINVAL: the file system has nothing to flush for this kind of file.
+bool flushed(int fd) { return ::fsync(fd) == 0 || errno == EINVAL; }
+
+bool flushFile(FileHandle file) { return flushed(int(file)); }
 void closeFile(FileHandle file) {
   if (file != kInvalidFile) ::close(int(file));
 }
@@ -76,21 +86,38 @@ bool createDirectory(const std::wstring& path, bool& alreadyExists) {
   return false;
 }
 
+bool createPrivateDirectory(const std::wstring& path) {
+  std::string p = sys(path);
+  if (::mkdir(p.c_str(), 0700) != 0) return false;
+  // The umask may have taken bits away, never added any; the folder is
+  // checked through a descriptor so that nothing put in its place counts.
+  int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fchmod(fd, 0700) == 0 && ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() &&
+            (st.st_mode & 07777) == 0700;
+  ::close(fd);
+  return ok;
+}
+
 bool removeDirectory(const std::wstring& path) { return ::rmdir(sys(path).c_str()) == 0; }
 
 bool listDirectory(const std::wstring& path, std::vector<DirEntry>& entries) {
   entries.clear();
-  std::string base = sys(path);
-  DIR* dir = ::opendir(base.c_str());
-  if (!dir) return false;
+  int fd = ::open(sys(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  DIR* dir = ::fdopendir(fd);
+  if (!dir) {
+    ::close(fd);
+    return false;
+  }
   while (struct dirent* e = ::readdir(dir)) {
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     DirEntry entry;
-    entry.name = fromUtf8(name);
+    entry.name = pathFromBytes(name);
     struct stat st;
-    std::string full = base + "/" + name;
-    if (::lstat(full.c_str(), &st) != 0) {
+    if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       entry.type = EntryType::Other;
     } else if (S_ISLNK(st.st_mode)) {
       entry.type = EntryType::Link;
@@ -117,6 +144,35 @@ bool isDirectory(const std::wstring& path) {
   return ::lstat(sys(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+EntryType typeOf(mode_t mode) {
+  if (S_ISLNK(mode)) return EntryType::Link;
+  if (S_ISDIR(mode)) return EntryType::Directory;
+  if (S_ISREG(mode)) return EntryType::File;
+  return EntryType::Other;
+}
+
+bool pathInfo(const std::wstring& path, PathInfo& info) {
+  std::string p = sys(path);
+  struct stat st;
+  if (::lstat(p.c_str(), &st) != 0) return false;
+  info = PathInfo();
+  info.type = typeOf(st.st_mode);
+  info.privateToUser = st.st_uid == ::geteuid() &&
+                       (st.st_mode & 07777) == (info.type == EntryType::Directory ? 0700u : 0600u);
+  if (info.type == EntryType::Link) {
+    struct stat target;
+    info.linkedType = ::stat(p.c_str(), &target) == 0 ? typeOf(target.st_mode) : EntryType::Other;
+    if (info.linkedType != EntryType::Other) st = target;
+  } else {
+    info.linkedType = info.type;
+  }
+  info.volume = uint64_t(st.st_dev);
+  info.size = uint64_t(st.st_size);
+  // Replacing a file is a change of its folder, so only folders are asked.
+  info.writable = info.linkedType != EntryType::Directory || ::access(p.c_str(), W_OK | X_OK) == 0;
+  return true;
+}
+
 bool moveReplace(const std::wstring& from, const std::wstring& to) {
   return ::rename(sys(from).c_str(), sys(to).c_str()) == 0;
 }
@@ -124,7 +180,7 @@ bool moveReplace(const std::wstring& from, const std::wstring& to) {
 bool flushDirectory(const std::wstring& path) {
   int fd = ::open(sys(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  bool ok = ::fsync(fd) == 0;
+  bool ok = flushed(fd);
   ::close(fd);
   return ok;
 }
@@ -147,13 +203,13 @@ std::wstring tempFolder() {
   const char* t = std::getenv("TMPDIR");
   std::string dir = (t && *t) ? t : "/tmp";
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  return fromUtf8(dir);
+  return pathFromBytes(dir);
 }
 
 bool getEnvironment(const std::wstring& name, std::wstring& value) {
   const char* v = std::getenv(sys(name).c_str());
   if (!v) return false;
-  value = fromUtf8(v);
+  value = pathFromBytes(v);
   return true;
 }
 
@@ -161,7 +217,7 @@ std::wstring executablePath() {
   char buf[PATH_MAX + 1];
   ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
   if (n <= 0) return std::wstring();
-  return fromUtf8(std::string(buf, size_t(n)));
+  return pathFromBytes(std::string(buf, size_t(n)));
 }
 
 ByteView executableImage() {
@@ -188,6 +244,12 @@ uint32_t tickCount() {
 
 uint32_t processId() { return uint32_t(::getpid()); }
 
+bool processExists(uint32_t pid) {
+  // 0 and ids beyond pid_t would name process groups: not a single process.
+  if (pid == 0 || pid > uint32_t(INT_MAX)) return true;
+  return ::kill(pid_t(pid), 0) == 0 || errno != ESRCH;
+}
+
 void sleepMs(uint32_t ms) {
   struct timespec ts{time_t(ms / 1000), long(ms % 1000) * 1000000L};
   while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
@@ -195,10 +257,33 @@ void sleepMs(uint32_t ms) {
 }
 
 const PlatformOps kPosixOps = {
-    openFileRead, createFile, writeFile, readFile, fileSize, flushFile, closeFile, deleteFile,
-    createDirectory, removeDirectory, listDirectory, pathExists, isDirectory, moveReplace,
-    flushDirectory, freeSpace, tempFolder, getEnvironment, executablePath, executableImage,
-    tickCount, processId, sleepMs,
+    .openFileRead = openFileRead,
+    .createFile = createFile,
+    .createNewFile = createNewFile,
+    .writeFile = writeFile,
+    .readFile = readFile,
+    .fileSize = fileSize,
+    .flushFile = flushFile,
+    .closeFile = closeFile,
+    .deleteFile = deleteFile,
+    .createDirectory = createDirectory,
+    .createPrivateDirectory = createPrivateDirectory,
+    .removeDirectory = removeDirectory,
+    .listDirectory = listDirectory,
+    .pathExists = pathExists,
+    .isDirectory = isDirectory,
+    .pathInfo = pathInfo,
+    .moveReplace = moveReplace,
+    .flushDirectory = flushDirectory,
+    .freeSpace = freeSpace,
+    .tempFolder = tempFolder,
+    .getEnvironment = getEnvironment,
+    .executablePath = executablePath,
+    .executableImage = executableImage,
+    .tickCount = tickCount,
+    .processId = processId,
+    .processExists = processExists,
+    .sleepMs = sleepMs,
 };
 
 }  // namespace
