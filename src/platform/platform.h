@@ -52,6 +52,9 @@ struct PlatformOps {
   bool (*writeFile)(FileHandle file, const void* data, size_t size);
   // Reads up to size bytes; got = 0 at the end of the file.
   bool (*readFile)(FileHandle file, void* data, size_t size, size_t& got);
+  // Reads up to size bytes at offset without moving the file position, so
+  // several readers may share one handle; got < size only at the end.
+  bool (*readFileAt)(FileHandle file, uint64_t offset, void* data, size_t size, size_t& got);
   bool (*fileSize)(FileHandle file, uint64_t& size);
   bool (*flushFile)(FileHandle file);
   void (*closeFile)(FileHandle file);

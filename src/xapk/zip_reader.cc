@@ -35,6 +35,66 @@ struct EntryCloser {
 };
 using EntryHandle = std::unique_ptr<zip_file_t, EntryCloser>;
 
+// A byte range of an open platform file, read as libzip's source. Reads are
+// positional, so the handle's own position never matters.
+struct FileWindow {
+  FileHandle file;
+  uint64_t offset;
+  uint64_t length;
+  uint64_t position = 0;
+  zip_error_t error{};
+};
+
+zip_int64_t fileWindowCallback(void* state, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+  auto* w = static_cast<FileWindow*>(state);
+  switch (cmd) {
+    case ZIP_SOURCE_OPEN:
+      w->position = 0;
+      return 0;
+    case ZIP_SOURCE_READ: {
+      uint64_t want = std::min<uint64_t>(len, w->length - w->position);
+      size_t got = 0;
+      if (want > 0 && !platform().readFileAt(w->file, w->offset + w->position, data, size_t(want), got)) {
+        zip_error_set(&w->error, ZIP_ER_READ, 0);
+        return -1;
+      }
+      w->position += got;
+      return zip_int64_t(got);
+    }
+    case ZIP_SOURCE_CLOSE:
+      return 0;
+    case ZIP_SOURCE_STAT: {
+      auto* st = static_cast<zip_stat_t*>(data);
+      zip_stat_init(st);
+      st->size = w->length;
+      st->valid |= ZIP_STAT_SIZE;
+      return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+      return zip_error_to_data(&w->error, data, len);
+    case ZIP_SOURCE_SEEK: {
+      zip_int64_t to = zip_source_seek_compute_offset(w->position, w->length, data, len, &w->error);
+      if (to < 0) return -1;
+      w->position = uint64_t(to);
+      return 0;
+    }
+    case ZIP_SOURCE_TELL:
+      return zip_int64_t(w->position);
+    case ZIP_SOURCE_FREE:
+      platform().closeFile(w->file);
+      zip_error_fini(&w->error);
+      delete w;
+      return 0;
+    case ZIP_SOURCE_SUPPORTS:
+      return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                            ZIP_SOURCE_ERROR, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_FREE,
+                                            ZIP_SOURCE_SUPPORTS, -1);
+    default:
+      zip_error_set(&w->error, ZIP_ER_OPNOTSUPP, 0);
+      return -1;
+  }
+}
+
 bool finishOpen(ZipReader& reader, zip_source_t* source) {
   zip_error_t error;
   zip_error_init(&error);
@@ -75,25 +135,34 @@ void ZipReader::close() {
   memory.shrink_to_fit();
 }
 
-bool ZipReader::open(const std::wstring& path) {
+bool ZipReader::open(const std::wstring& path) { return openRange(path, 0, UINT64_MAX); }
+
+bool ZipReader::openRange(const std::wstring& path, uint64_t offset, uint64_t length) {
   close();
-  std::FILE* file = std::fopen(pathToBytes(path).c_str(), "rb");
-  if (!file) return false;
-  off_t size = -1;
-  if (fseeko(file, 0, SEEK_END) == 0) size = ftello(file);
-  if (size < off_t(kMinArchiveSize) || fseeko(file, 0, SEEK_SET) != 0) {
-    std::fclose(file);
+  const PlatformOps& os = platform();
+  FileHandle file = os.openFileRead(path);
+  if (file == kInvalidFile) return false;
+  uint64_t fileBytes = 0;
+  if (!os.fileSize(file, fileBytes) || offset > fileBytes) {
+    os.closeFile(file);
     return false;
   }
+  length = std::min(length, fileBytes - offset);
+  if (length < kMinArchiveSize) {
+    os.closeFile(file);
+    return false;
+  }
+  auto* window = new FileWindow{file, offset, length};
   zip_error_t error;
   zip_error_init(&error);
-  zip_source_t* source = zip_source_filep_create(file, 0, size, &error);
+  zip_source_t* source = zip_source_function_create(fileWindowCallback, window, &error);
   zip_error_fini(&error);
   if (!source) {
-    std::fclose(file);
+    os.closeFile(file);
+    delete window;
     return false;
   }
-  return finishOpen(*this, source);  // the source owns the file from here
+  return finishOpen(*this, source);  // the source owns the window from here
 }
 
 bool ZipReader::openMemory(ByteView image) {

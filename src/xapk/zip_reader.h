@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -71,6 +70,9 @@ struct ZipReader {
   // A file too short to hold an end-of-central-directory record is refused,
   // so an empty file is not taken for an empty archive.
   bool open(const std::wstring& path);
+  // Same over `length` bytes of the file from `offset` (clipped to the file):
+  // an archive stored inside another one, read in place.
+  bool openRange(const std::wstring& path, uint64_t offset, uint64_t length);
   // Same over a copy of `image`, for tests and fuzzing.
   bool openMemory(ByteView image);
   // Safe on a closed reader.

@@ -473,6 +473,34 @@ TEST_F(ZipReaderTest, NonArchivesFailToOpen) {
   EXPECT_EQ(reader.entryCount(), 0u);
 }
 
+TEST_F(ZipReaderTest, StoredInnerArchiveOpensInPlaceThroughItsByteRange) {
+  const Bytes payload = noise(300000, 23);
+  ASSERT_TRUE(writeZip(path("inner.zip"), {{"data/a.bin", payload, false}, {"b.txt", textBytes("bee"), true}}));
+  const Bytes inner = readWholeFile(path("inner.zip"));
+  // Padding before and after: only the window may be seen as the archive.
+  Bytes outer = noise(777, 5);
+  const uint64_t offset = outer.size();
+  outer.insert(outer.end(), inner.begin(), inner.end());
+  Bytes tail = noise(999, 6);
+  outer.insert(outer.end(), tail.begin(), tail.end());
+  writeWholeFile(path("outer.bin"), outer);
+
+  ZipReader reader;
+  ASSERT_TRUE(reader.openRange(wpath("outer.bin"), offset, inner.size()));
+  ASSERT_EQ(reader.entryCount(), 2u);
+  Bytes got;
+  ASSERT_TRUE(reader.extractToMemory(uint64_t(reader.locateUtf8("data/a.bin")), UINT64_MAX, got));
+  EXPECT_EQ(got, payload);
+  Collector c;
+  ASSERT_TRUE(reader.extractToCallback(uint64_t(reader.locateUtf8("b.txt")), collect, &c));
+  EXPECT_EQ(c.data, textBytes("bee"));
+
+  // A window cut short of the end record, or lying past the file, is no archive.
+  EXPECT_FALSE(reader.openRange(wpath("outer.bin"), offset, inner.size() - 1));
+  EXPECT_FALSE(reader.openRange(wpath("outer.bin"), outer.size() + 1, 100));
+  EXPECT_FALSE(reader.isOpen);
+}
+
 TEST_F(ZipReaderTest, ClosedReaderAndBadIndicesFailCleanly) {
   ASSERT_TRUE(writeZip(path("r.zip"), {{"a", textBytes("alpha"), false}}));
   ZipReader reader;

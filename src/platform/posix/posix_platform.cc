@@ -63,6 +63,20 @@ bool readFile(FileHandle file, void* data, size_t size, size_t& got) {
   }
 }
 
+bool readFileAt(FileHandle file, uint64_t offset, void* data, size_t size, size_t& got) {
+  got = 0;
+  char* p = static_cast<char*>(data);
+  while (got < size) {
+    if (offset + got > uint64_t(INT64_MAX)) return false;
+    ssize_t n = ::pread(int(file), p + got, size - got, off_t(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    got += size_t(n);
+  }
+  return true;
+}
+
 bool fileSize(FileHandle file, uint64_t& size) {
   struct stat st;
   if (::fstat(int(file), &st) != 0) return false;
@@ -262,6 +276,7 @@ const PlatformOps kPosixOps = {
     .createNewFile = createNewFile,
     .writeFile = writeFile,
     .readFile = readFile,
+    .readFileAt = readFileAt,
     .fileSize = fileSize,
     .flushFile = flushFile,
     .closeFile = closeFile,
