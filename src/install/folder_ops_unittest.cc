@@ -132,6 +132,19 @@ TEST(MoveTreeInto, ChecksEveryTargetFirstAndChangesNothingWhenKindsDiffer) {
     EXPECT_FALSE(c.move());
     EXPECT_EQ(test::treeSnapshot(c.t.path()), before);
   }
+  {
+    MoveCase c;  // a folder this user may not change (root would pass a real chmod)
+    PlatformOps ops = nativePlatform();
+    ops.pathInfo = [](const std::wstring& path, PathInfo& info) {
+      bool ok = nativePlatform().pathInfo(path, info);
+      if (path.ends_with(L"dst/VELMO_Data/StreamingAssets")) info.writable = false;
+      return ok;
+    };
+    ScopedPlatformOverride seam(ops);
+    auto before = test::treeSnapshot(c.t.path());
+    EXPECT_FALSE(c.move());
+    EXPECT_EQ(test::treeSnapshot(c.t.path()), before);
+  }
 }
 
 int gRenamesLeft = 0;

@@ -46,6 +46,7 @@ uint32_t randomSuffix(uint32_t attempt) {
 // Makes this run's private temporary folder; empty when it cannot.
 std::wstring createPrivateTempFolder(const std::wstring& base) {
   const PlatformOps& os = platform();
+  createDirectoryChain(base);  // a missing temporary folder is made, as before
   for (uint32_t attempt = 0; attempt < 32; ++attempt) {
     std::wstring path = joinPath(base, xapkTempFolderName(os.processId(), randomSuffix(attempt)));
     if (os.createPrivateDirectory(path)) return path;
