@@ -103,48 +103,35 @@ TEST(MoveTreeInto, MergesReplacingFilesAndKeepingOthers) {
 }
 
 TEST(MoveTreeInto, ChecksEveryTargetFirstAndChangesNothingWhenKindsDiffer) {
-  {
-    MoveCase c;  // a non-empty folder where a file goes
-    fs::create_directories(c.t / "dst/VELMO_Data/StreamingAssets/bg.png");
-    test::writeText(c.t / "dst/VELMO_Data/StreamingAssets/bg.png/mine", "x");
+  auto refusedUnchanged = [](MoveCase& c) {
     auto before = test::treeSnapshot(c.t.path());
-    EXPECT_FALSE(c.move());
-    EXPECT_EQ(test::treeSnapshot(c.t.path()), before);
-  }
-  {
-    MoveCase c;  // a file where a folder goes
-    fs::remove_all(c.t / "dst/VELMO_Data");
-    test::writeText(c.t / "dst/VELMO_Data", "a file");
-    auto before = test::treeSnapshot(c.t.path());
-    EXPECT_FALSE(c.move());
-    EXPECT_EQ(test::treeSnapshot(c.t.path()), before);
-  }
-  {
-    MoveCase c;  // a link to a folder where a file goes, a broken link where a folder goes
-    fs::create_directory_symlink(c.t / "dst/VELMO_Data", c.t / "dst/UnityPlayer.dll");
-    auto before = test::treeSnapshot(c.t.path());
-    EXPECT_FALSE(c.move());
-    EXPECT_EQ(test::treeSnapshot(c.t.path()), before);
-    fs::remove(c.t / "dst/UnityPlayer.dll");
-    fs::rename(c.t / "dst/VELMO_Data", c.t / "dst/gone");
-    fs::create_directory_symlink(c.t / "dst/nowhere", c.t / "dst/VELMO_Data");
-    before = test::treeSnapshot(c.t.path());
-    EXPECT_FALSE(c.move());
-    EXPECT_EQ(test::treeSnapshot(c.t.path()), before);
-  }
-  {
-    MoveCase c;  // a folder this user may not change (root would pass a real chmod)
-    PlatformOps ops = nativePlatform();
-    ops.pathInfo = [](const std::wstring& path, PathInfo& info) {
-      bool ok = nativePlatform().pathInfo(path, info);
-      if (path.ends_with(L"dst/VELMO_Data/StreamingAssets")) info.writable = false;
-      return ok;
-    };
-    ScopedPlatformOverride seam(ops);
-    auto before = test::treeSnapshot(c.t.path());
-    EXPECT_FALSE(c.move());
-    EXPECT_EQ(test::treeSnapshot(c.t.path()), before);
-  }
+    return !c.move() && test::treeSnapshot(c.t.path()) == before;
+  };
+  MoveCase folderForFile;  // a non-empty folder where a file goes
+  fs::create_directories(folderForFile.t / "dst/VELMO_Data/StreamingAssets/bg.png");
+  test::writeText(folderForFile.t / "dst/VELMO_Data/StreamingAssets/bg.png/mine", "x");
+  EXPECT_TRUE(refusedUnchanged(folderForFile));
+  MoveCase fileForFolder;
+  fs::remove_all(fileForFolder.t / "dst/VELMO_Data");
+  test::writeText(fileForFolder.t / "dst/VELMO_Data", "a file");
+  EXPECT_TRUE(refusedUnchanged(fileForFolder));
+  MoveCase linkToFolderForFile;
+  fs::create_directory_symlink(linkToFolderForFile.t / "dst/VELMO_Data", linkToFolderForFile.t / "dst/UnityPlayer.dll");
+  EXPECT_TRUE(refusedUnchanged(linkToFolderForFile));
+  MoveCase brokenLinkForFolder;
+  fs::remove_all(brokenLinkForFolder.t / "dst/VELMO_Data");
+  fs::create_directory_symlink(brokenLinkForFolder.t / "dst/nowhere", brokenLinkForFolder.t / "dst/VELMO_Data");
+  EXPECT_TRUE(refusedUnchanged(brokenLinkForFolder));
+
+  MoveCase readOnly;  // a folder this user may not change (root would pass a real chmod)
+  PlatformOps ops = nativePlatform();
+  ops.pathInfo = [](const std::wstring& path, PathInfo& info) {
+    bool ok = nativePlatform().pathInfo(path, info);
+    if (path.ends_with(L"dst/VELMO_Data/StreamingAssets")) info.writable = false;
+    return ok;
+  };
+  ScopedPlatformOverride seam(ops);
+  EXPECT_TRUE(refusedUnchanged(readOnly));
 }
 
 int gRenamesLeft = 0;

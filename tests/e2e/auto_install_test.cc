@@ -3,7 +3,6 @@
 // left behind when it fails.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -217,29 +216,6 @@ TEST_F(AutoInstall, AMoveThatCannotSucceedChangesNothing) {
   EXPECT_EQ(run(xapk, game), 1);
   EXPECT_EQ(log(), "Could not move the finished files into place.");
   EXPECT_EQ(treeSnapshot(game), before);
-}
-
-TEST_F(AutoInstall, AGameDataFolderLinkedToAnotherDiskIsFilledThere) {
-  struct stat here, shm;
-  if (::stat("/dev/shm", &shm) != 0 || ::stat(out.path().c_str(), &here) != 0 || here.st_dev == shm.st_dev) {
-    GTEST_SKIP() << "no second file system at /dev/shm";
-  }
-  char pattern[] = "/dev/shm/velmo-e2e-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  std::string other = pattern, game = out / "game";
-  fs::create_directories(game);
-  fs::create_directories(other + "/VELMO_Data");
-  writeText(other + "/VELMO_Data/savegame.dat", "the player's save");
-  fs::create_directory_symlink(other + "/VELMO_Data", game + "/VELMO_Data");
-  EXPECT_EQ(run(xapk, game), 0);
-  EXPECT_EQ(log(), "OK");
-  EXPECT_TRUE(fs::is_symlink(game + "/VELMO_Data"));
-  EXPECT_EQ(readText(other + "/VELMO_Data/savegame.dat"), "the player's save");
-  fs::remove(other + "/VELMO_Data/savegame.dat");
-  std::string difference;
-  EXPECT_TRUE(sameTree(demo + "/expected/VELMO_Data", other + "/VELMO_Data", difference)) << difference;
-  EXPECT_EQ(readBytes(game + "/VELMO.exe"), readBytes(demo + "/expected/VELMO.exe"));
-  fs::remove_all(other);
 }
 
 TEST_F(AutoInstall, PathsThatAreNotUtf8ReachTheDiskByteForByte) {
