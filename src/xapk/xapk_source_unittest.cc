@@ -30,7 +30,7 @@ Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 class XapkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    useTempFolder(tmp.path());
     layout.apkEntries = {{"assets/bin/Data/mainData", text("main data"), false},
                        {"assets/bin/Data/level0", level0, false},
                        {"assets/bin/Data/empty", {}, true},
@@ -39,7 +39,7 @@ class XapkTest : public ::testing::Test {
   }
   void TearDown() override {
     closeXapk(source);
-    ::unsetenv("TMPDIR");
+    restoreTempFolder();
   }
   std::string fingerprintLine(int archive, const std::string& name, const Bytes& bytes, bool lower = false) {
     return std::to_string(archive) + "|" + name + "|" + std::to_string(bytes.size()) + "|" + hex(crcOf(bytes), lower);
@@ -72,7 +72,9 @@ TEST_F(XapkTest, InfoNamesTheEntriesAndTheSearchIsSkipped) {
   std::wstring error;
   ASSERT_TRUE(open(error)) << toUtf8(error);
   EXPECT_TRUE(source.isOpen);
-  EXPECT_EQ(source.apkPath, wide(tmp.path() + "/velmo-patcher-" + std::to_string(::getpid()) + "/game.apk"));
+  EXPECT_EQ(source.apkPath,
+            joinPath(joinPath(wide(tmp.path()), L"velmo-patcher-" + std::to_wstring(platform().processId())),
+                     L"game.apk"));
   std::wstring line;
   ASSERT_TRUE(verifyXapkFingerprint(source, pack.pack, line));
   EXPECT_EQ(line, L"VELMO 1.0.7 - XAPK verified");

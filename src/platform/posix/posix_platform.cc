@@ -239,4 +239,10 @@ const PlatformOps kPosixOps = {
 
 const PlatformOps& nativePlatform() { return kPosixOps; }
 
+std::vector<std::wstring> processArguments(int argc, char** argv) {
+  std::vector<std::wstring> args;
+  for (int i = 0; i < argc; ++i) args.push_back(fromUtf8(argv[i]));
+  return args;
+}
+
 }  // namespace velmo
