@@ -109,10 +109,15 @@ bool lzmsEncodeBuffer(ByteView raw, Bytes& packed) {
   packed.clear();
   COMPRESSOR_HANDLE compressor = nullptr;
   if (!CreateCompressor(COMPRESS_ALGORITHM_LZMS, nullptr, &compressor)) return false;
-  // Room for every chunk stored verbatim, its record and the header.
-  packed.resize(kLzmsHeaderSize + raw.size() + (raw.size() / kLzmsWriteChunkSize + 1) * 4 + 64);
+  // A first call without a buffer asks for the size the buffer needs.
   SIZE_T size = 0;
-  bool ok = Compress(compressor, const_cast<uint8_t*>(raw.data()), raw.size(), packed.data(), packed.size(), &size);
+  void* input = const_cast<uint8_t*>(raw.data());
+  bool ok = Compress(compressor, input, raw.size(), nullptr, 0, &size) ||
+            GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+  if (ok) {
+    packed.resize(size);
+    ok = Compress(compressor, input, raw.size(), packed.data(), packed.size(), &size);
+  }
   CloseCompressor(compressor);
   packed.resize(ok ? size : 0);
   return ok;
