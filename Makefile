@@ -1,8 +1,9 @@
 # The two set-up commands: `make demo` and `make test`.
 BUILD ?= build
+WIN_BUILD ?= build-win
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test demo bench clean windows windows-test
 
 all: build
 
@@ -15,8 +16,19 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+test: build windows
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The Windows build (cross-built with mingw-w64), its tests run under Wine.
+windows: deps
+	@sh scripts/build-win-deps.sh $(WIN_BUILD)/deps
+	@test -f $(WIN_BUILD)/build.ninja || cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+	@cmake --build $(WIN_BUILD) -j $(JOBS)
+
+windows-test: windows
+	@cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: build
 	@sh scripts/demo.sh $(BUILD)
@@ -25,4 +37,4 @@ bench: configure
 	@cmake --build $(BUILD) --target benches -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WIN_BUILD)

@@ -5,15 +5,13 @@
 
 #include "app/auto_mode.h"
 #include "app/startup.h"
-#include "common/utf8.h"
 #include "install/install_state.h"
+#include "platform/platform.h"
 #include "ui/wizard_window.h"
 
 int main(int argc, char** argv) {
   using namespace velmo;
-  std::vector<std::wstring> args;
-  // Paths arrive as bytes; they must reach the file system unchanged.
-  for (int i = 0; i < argc; ++i) args.push_back(pathFromBytes(argv[i]));
+  std::vector<std::wstring> args = processArguments(argc, argv);
 
   // Process-wide objects, alive until exit.
   static Startup startup;

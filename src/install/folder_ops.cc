@@ -10,7 +10,7 @@ bool createDirectoryChain(const std::wstring& path) {
   const PlatformOps& os = platform();
   const size_t n = path.size();
   for (size_t i = kRootPrefixLength; i <= n; ++i) {
-    if (i != n && path[i] != kPathSeparator) continue;
+    if (i != n && !isPathSeparator(path[i])) continue;
     bool alreadyExists = false;
     if (!os.createDirectory(path.substr(0, i), alreadyExists) && !alreadyExists) return false;
   }

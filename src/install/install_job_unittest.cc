@@ -34,7 +34,7 @@ class InstallJobTest : public ::testing::Test {
   void SetUp() override {
     demo = smallDemoGame();
     ASSERT_FALSE(demo.empty());
-    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    useTempFolder(tmp.path());
     container = readBytes(demo + "/pack.bin");
     digest = digestOf(container);
     ASSERT_TRUE(loadPatchPackFrom(container, digest, pack));
@@ -47,13 +47,13 @@ class InstallJobTest : public ::testing::Test {
   }
   void TearDown() override {
     closeXapk(source);
-    ::unsetenv("TMPDIR");
+    restoreTempFolder();
   }
   uint64_t expectedBytes(std::initializer_list<const char*> leaveOut = {}) {
     uint64_t total = 0;
     for (auto& f : fs::recursive_directory_iterator(demo + "/expected")) {
       if (!f.is_regular_file()) continue;
-      std::string rel = fs::relative(f.path(), demo + "/expected").string();
+      std::string rel = fs::relative(f.path(), demo + "/expected").generic_string();
       bool skip = false;
       for (const char* l : leaveOut) skip |= rel == l;
       if (!skip) total += f.file_size();
@@ -113,7 +113,8 @@ TEST_F(InstallJobTest, AFailingWriteNamesTheFullPathAndLeavesNothing) {
   ops.createFile = createFailingFor;
   ScopedPlatformOverride seam(ops);
   EXPECT_FALSE(runInstallJob(job));
-  EXPECT_EQ(copyErrorText(state), L"Could not write\n" + wide(out / "Spiele/Éternité/.velmo-staging/VELMO.exe"));
+  EXPECT_EQ(copyErrorText(state),
+            L"Could not write\n" + joinPath(joinPath(options.destinationFolder, L".velmo-staging"), L"VELMO.exe"));
   EXPECT_EQ(readText(out / "Spiele/Éternité/keep.txt"), "mine");  // a destination that existed stays
   EXPECT_FALSE(exists(out / "Spiele/Éternité/.velmo-staging"));
 }
@@ -132,7 +133,8 @@ TEST_F(InstallJobTest, AutoModeLogsUtf8AndStaysSilentWhenTheLogCannotBeWritten) 
     ScopedPlatformOverride seam(ops);
     EXPECT_EQ(runAutoMode(startup, state), 1);
   }
-  EXPECT_EQ(readText(out / "patcher-auto.txt"), "Could not write\n" + (out / "Jeu é/.velmo-staging/VELMO.exe"));
+  EXPECT_EQ(readText(out / "patcher-auto.txt"),
+            "Could not write\n" + toUtf8(joinPath(joinPath(wide(out / "Jeu é"), L".velmo-staging"), L"VELMO.exe")));
 
   fs::remove(out / "patcher-auto.txt");
   ops.createFile = createFailingFor;  // the log cannot be created either

@@ -1,6 +1,11 @@
 #include "pack/lzms_buffer.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#include <compressapi.h>
+#else
 #include <wimlib.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -10,6 +15,7 @@
 namespace velmo {
 namespace {
 
+#ifndef _WIN32
 struct CompressorHandle {
   wimlib_compressor* handle = nullptr;
   ~CompressorHandle() { wimlib_free_compressor(handle); }
@@ -19,20 +25,33 @@ struct CompressorHandle {
 // normally share it, so it is only rebuilt when the size changes.
 bool prepareDecompressor(LzmsDecoder& decoder, size_t chunkSize) {
   if (decoder.handle != nullptr && decoder.handleChunkSize == chunkSize) return true;
-  wimlib_free_decompressor(decoder.handle);
+  wimlib_free_decompressor(static_cast<wimlib_decompressor*>(decoder.handle));
   decoder.handle = nullptr;
   decoder.handleChunkSize = 0;
-  if (wimlib_create_decompressor(WIMLIB_COMPRESSION_TYPE_LZMS, chunkSize, &decoder.handle) != 0) {
-    decoder.handle = nullptr;
-    return false;
-  }
+  wimlib_decompressor* handle = nullptr;
+  if (wimlib_create_decompressor(WIMLIB_COMPRESSION_TYPE_LZMS, chunkSize, &handle) != 0) return false;
+  decoder.handle = handle;
   decoder.handleChunkSize = chunkSize;
   return true;
 }
 
+bool decodeChunk(LzmsDecoder& decoder, size_t chunkSize, ByteView stored, uint8_t* target, size_t rawSize) {
+  return prepareDecompressor(decoder, chunkSize) &&
+         wimlib_decompress(stored.data(), stored.size(), target, rawSize,
+                           static_cast<wimlib_decompressor*>(decoder.handle)) == 0;
+}
+
+#endif
+
 }  // namespace
 
-LzmsDecoder::~LzmsDecoder() { wimlib_free_decompressor(handle); }
+#ifdef _WIN32
+LzmsDecoder::~LzmsDecoder() {
+  if (handle) CloseDecompressor(static_cast<DECOMPRESSOR_HANDLE>(handle));
+}
+#else
+LzmsDecoder::~LzmsDecoder() { wimlib_free_decompressor(static_cast<wimlib_decompressor*>(handle)); }
+#endif
 
 bool lzmsReadHeader(ByteView packed, LzmsBufferHeader& header) {
   if (packed.size() < kLzmsHeaderSize) return false;
@@ -65,6 +84,47 @@ uint8_t lzmsHeaderCheckByte(ByteView packed) {
   return uint8_t(crc);
 }
 
+#ifdef _WIN32
+
+// The Compression API reads its own buffer format whole; the header is
+// checked here first so that both builds refuse the same malformed headers.
+bool lzmsDecodeBuffer(LzmsDecoder& decoder, ByteView packed, std::span<uint8_t> out) {
+  LzmsBufferHeader header;
+  if (!lzmsReadHeader(packed, header)) return false;
+  if (header.uncompressedSize != out.size()) return false;
+  if (out.empty()) return packed.size() == header.headerSize;
+  if (header.chunkSize == 0) return false;
+  if (decoder.handle == nullptr) {
+    DECOMPRESSOR_HANDLE handle = nullptr;
+    if (!CreateDecompressor(COMPRESS_ALGORITHM_LZMS, nullptr, &handle)) return false;
+    decoder.handle = handle;
+  }
+  SIZE_T produced = 0;
+  return Decompress(static_cast<DECOMPRESSOR_HANDLE>(decoder.handle), const_cast<uint8_t*>(packed.data()),
+                    packed.size(), out.data(), out.size(), &produced) &&
+         produced == out.size();
+}
+
+bool lzmsEncodeBuffer(ByteView raw, Bytes& packed) {
+  packed.clear();
+  COMPRESSOR_HANDLE compressor = nullptr;
+  if (!CreateCompressor(COMPRESS_ALGORITHM_LZMS, nullptr, &compressor)) return false;
+  // A first call without a buffer asks for the size the buffer needs.
+  SIZE_T size = 0;
+  void* input = const_cast<uint8_t*>(raw.data());
+  bool ok = Compress(compressor, input, raw.size(), nullptr, 0, &size) ||
+            GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+  if (ok) {
+    packed.resize(size);
+    ok = Compress(compressor, input, raw.size(), packed.data(), packed.size(), &size);
+  }
+  CloseCompressor(compressor);
+  packed.resize(ok ? size : 0);
+  return ok;
+}
+
+#else
+
 bool lzmsDecodeBuffer(LzmsDecoder& decoder, ByteView packed, std::span<uint8_t> out) {
   LzmsBufferHeader header;
   if (!lzmsReadHeader(packed, header)) return false;
@@ -88,9 +148,8 @@ bool lzmsDecodeBuffer(LzmsDecoder& decoder, ByteView packed, std::span<uint8_t> 
     uint8_t* target = out.data() + done;
     if (storedSize == rawSize) {
       std::memcpy(target, stored.data(), rawSize);
-    } else {
-      if (!prepareDecompressor(decoder, chunkSize)) return false;
-      if (wimlib_decompress(stored.data(), stored.size(), target, rawSize, decoder.handle) != 0) return false;
+    } else if (!decodeChunk(decoder, chunkSize, stored, target, rawSize)) {
+      return false;
     }
     done += rawSize;
   }
@@ -139,5 +198,7 @@ bool lzmsEncodeBuffer(ByteView raw, Bytes& packed) {
   }
   return true;
 }
+
+#endif
 
 }  // namespace velmo

@@ -1,14 +1,14 @@
 #pragma once
 // The LZMS buffer as the Windows Compression API writes it in buffered mode:
 // a 24-byte header, then chunk records [u32 compressed size][bytes], each
-// chunk an independent LZMS stream (decoded by wimlib) or stored verbatim.
+// chunk an independent LZMS stream or stored verbatim. Windows decodes and
+// writes it through its own Compression API (Cabinet.dll); elsewhere wimlib
+// codes the chunks.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 #include "common/bytes.h"
-
-struct wimlib_decompressor;
 
 namespace velmo {
 
@@ -27,10 +27,11 @@ struct LzmsBufferHeader {
   uint32_t chunkSize = 0;       // as stored; may exceed the uncompressed size
 };
 
-// One decoder per operation (never shared between threads); it keeps a wimlib
-// decompressor for the chunk size seen, recreating it when the size changes.
+// One decoder per operation (never shared between threads). It keeps the
+// system's decompressor (Windows) or a wimlib one for the chunk size seen,
+// recreated when the size changes.
 struct LzmsDecoder {
-  wimlib_decompressor* handle = nullptr;
+  void* handle = nullptr;
   size_t handleChunkSize = 0;
 
   LzmsDecoder() = default;

@@ -1,22 +1,21 @@
 #include "pack/pack_loader.h"
 
-#include <openssl/evp.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cstring>
 
+#include "common/digest.h"
 #include "platform/platform.h"
 
 namespace velmo {
 
 bool sha256(ByteView bytes, uint8_t digest[32]) {
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-  if (!ctx) return false;
-  unsigned int length = 0;
-  bool ok = EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) == 1 &&
-            EVP_DigestUpdate(ctx, bytes.data(), bytes.size()) == 1 &&
-            EVP_DigestFinal_ex(ctx, digest, &length) == 1 && length == 32;
-  EVP_MD_CTX_free(ctx);
-  return ok;
+  Bytes out;
+  if (!computeDigest(DigestKind::Sha256, bytes, out)) return false;
+  std::memcpy(digest, out.data(), 32);
+  return true;
 }
 
 bool findEmbeddedPack(ByteView image, ByteView& container, ByteView& digest) {
@@ -60,11 +59,40 @@ bool loadPatchPackFrom(ByteView container, ByteView digest, PatchPack& pack) {
   return true;
 }
 
+#ifdef _WIN32
+
+namespace {
+
+// A resource of the running executable in place: its memory belongs to the
+// image and stays valid until the process ends. Empty when missing.
+ByteView moduleResource(uint16_t id) {
+  HMODULE module = GetModuleHandleW(nullptr);
+  HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(kRcDataResourceType));
+  if (!info) return {};
+  DWORD size = SizeofResource(module, info);
+  HGLOBAL loaded = LoadResource(module, info);
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  if (!bytes) return {};
+  return ByteView(static_cast<const uint8_t*>(bytes), size);
+}
+
+}  // namespace
+
+bool loadPatchPack(PatchPack& pack) {
+  ByteView container = moduleResource(kPackResourceId);
+  if (container.empty()) return false;
+  return loadPatchPackFrom(container, moduleResource(kPackDigestResourceId), pack);
+}
+
+#else
+
 bool loadPatchPack(PatchPack& pack) {
   ByteView container, digest;
   if (!findEmbeddedPack(platform().executableImage(), container, digest)) return false;
   return loadPatchPackFrom(container, digest, pack);
 }
+
+#endif
 
 Bytes makeEmbedTail(ByteView container) {
   Bytes tail(32);

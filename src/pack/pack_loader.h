@@ -1,7 +1,8 @@
 #pragma once
-// Loading and proving the patch pack. On Linux the pack and its SHA-256
-// digest travel appended to the executable, found through a trailer at the
-// very end of the file: magic "VELMOEMB", u64 pack size, u64 digest size.
+// Loading and proving the patch pack. On Windows the pack and its SHA-256
+// digest are the executable's RT_RCDATA resources 101 and 102. On Linux they
+// travel appended to the executable, found through a trailer at the very end
+// of the file: magic "VELMOEMB", u64 pack size, u64 digest size.
 #include <cstdint>
 #include <vector>
 
@@ -12,6 +13,9 @@ namespace velmo {
 
 constexpr char kEmbedMagic[8] = {'V', 'E', 'L', 'M', 'O', 'E', 'M', 'B'};
 constexpr size_t kEmbedTrailerSize = 24;
+constexpr uint16_t kPackResourceId = 101;
+constexpr uint16_t kPackDigestResourceId = 102;
+constexpr uint16_t kRcDataResourceType = 10;  // RT_RCDATA
 
 struct PatchPack {
   const uint8_t* data = nullptr;  // the container, used in place
@@ -29,7 +33,8 @@ bool findEmbeddedPack(ByteView image, ByteView& container, ByteView& digest);
 // pack is changed only when every check passed.
 bool loadPatchPackFrom(ByteView container, ByteView digest, PatchPack& pack);
 
-// Loads the pack embedded in the running executable.
+// Loads the pack embedded in the running executable (its resources on
+// Windows, its trailer elsewhere).
 bool loadPatchPack(PatchPack& pack);
 
 // The trailer (and the digest) that the pack tool appends after the pack.

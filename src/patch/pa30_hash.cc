@@ -1,39 +1,33 @@
 #include "patch/pa30_hash.h"
 
-#include <openssl/evp.h>
-
+#include "common/digest.h"
 #include "patch/pa30_format.h"
 
 namespace velmo {
 
-static const EVP_MD* digestFor(uint32_t algId) {
+static bool digestFor(uint32_t algId, DigestKind& kind) {
   switch (algId) {
     case kPa30HashMd5:
-      return EVP_md5();
+      return kind = DigestKind::Md5, true;
     case kPa30HashSha1:
-      return EVP_sha1();
+      return kind = DigestKind::Sha1, true;
     case kPa30HashSha256:
-      return EVP_sha256();
+      return kind = DigestKind::Sha256, true;
     default:
-      return nullptr;
+      return false;
   }
 }
 
 bool pa30HashSize(uint32_t algId, size_t& size) {
-  const EVP_MD* md = digestFor(algId);
-  if (md == nullptr) return false;
-  size = size_t(EVP_MD_get_size(md));
+  DigestKind kind;
+  if (!digestFor(algId, kind)) return false;
+  size = digestSize(kind);
   return true;
 }
 
 bool pa30ComputeHash(uint32_t algId, ByteView data, Bytes& digest) {
-  const EVP_MD* md = digestFor(algId);
-  if (md == nullptr) return false;
-  unsigned char out[EVP_MAX_MD_SIZE];
-  unsigned int outSize = 0;
-  if (EVP_Digest(data.data(), data.size(), out, &outSize, md, nullptr) != 1) return false;
-  digest.assign(out, out + outSize);
-  return true;
+  DigestKind kind;
+  return digestFor(algId, kind) && computeDigest(kind, data, digest);
 }
 
 }  // namespace velmo

@@ -28,8 +28,28 @@ std::wstring nativeRelativePath(const std::wstring& packPath) {
 }
 
 std::wstring parentFolder(const std::wstring& path) {
-  size_t cut = path.find_last_of(kPathSeparator);
+  size_t cut = path.find_last_of(L"/" + std::wstring(1, kPathSeparator));
   return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
+}
+
+std::wstring volumeRoot(const std::wstring& path) {
+#ifdef _WIN32
+  return path.substr(0, kRootPrefixLength);
+#else
+  return path;
+#endif
+}
+
+std::wstring volumeLabel(const std::wstring& root) {
+#ifdef _WIN32
+  return root.substr(0, 2);
+#else
+  if (!root.empty() && root[0] == L'/') {
+    size_t next = root.find(L'/', 1);
+    return next == std::wstring::npos ? root : root.substr(0, next);
+  }
+  return root.substr(0, root.find(L'/'));
+#endif
 }
 
 bool readWholeFile(const std::wstring& path, Bytes& out) {

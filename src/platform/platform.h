@@ -126,12 +126,32 @@ constexpr wchar_t kPathSeparator = L'/';
 constexpr size_t kRootPrefixLength = 1;
 #endif
 
+// Windows takes a forward slash as a separator too, wherever a user typed
+// one; paths are still joined with the native one.
+constexpr bool isPathSeparator(wchar_t c) {
+#ifdef _WIN32
+  return c == L'\\' || c == L'/';
+#else
+  return c == L'/';
+#endif
+}
+
 // folder + separator + name.
 std::wstring joinPath(const std::wstring& folder, const std::wstring& name);
 // A relative path as the pack writes it (backslashes) in native form.
 std::wstring nativeRelativePath(const std::wstring& packPath);
 // The path up to, not including, its last separator.
 std::wstring parentFolder(const std::wstring& path);
+
+// The program's arguments as the platform's shell split them, the program
+// first: UTF-8 argv on POSIX, the wide command line on Windows.
+std::vector<std::wstring> processArguments(int argc, char** argv);
+
+// The volume whose free space a destination shows ("C:\" of
+// "C:\Games\VELMO"; the path itself elsewhere) and the label naming it
+// ("C:"; the first path component elsewhere).
+std::wstring volumeRoot(const std::wstring& path);
+std::wstring volumeLabel(const std::wstring& root);
 
 // Convenience: reads a whole file; false when it cannot be opened or read.
 bool readWholeFile(const std::wstring& path, Bytes& out);

@@ -175,7 +175,7 @@ class WizardControllerTest : public ::testing::Test {
     demo = loadDemoPack();
     ASSERT_FALSE(demo->demo.empty()) << "the demo game could not be made";
     ASSERT_TRUE(demo->startup.packOk);
-    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    useTempFolder(tmp.path());
     xapk = demo->demo + "/harrowmere-1.0.7.xapk";
     startup = demo->startup;
     // A worker that outlives a failed test must still find its controller
@@ -189,7 +189,7 @@ class WizardControllerTest : public ::testing::Test {
     // No job may outlive the test's fake desktop and platform override.
     for (int i = 0; i < 3000 && (install->jobRunning || c->jobInFlight); ++i) std::this_thread::sleep_for(10ms);
     closeXapk(c->source);
-    ::unsetenv("TMPDIR");
+    restoreTempFolder();
   }
 
   // Runs startInstall and delivers the job's end as the window would.

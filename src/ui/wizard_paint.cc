@@ -128,35 +128,15 @@ void paintFailed(cairo_t* cr, const FontFamilies& f, WizardState& state, Install
 
 }  // namespace
 
-std::wstring freeSpaceRoot(const std::wstring& destinationFolder) {
-#ifdef _WIN32
-  return destinationFolder.substr(0, 3);
-#else
-  return destinationFolder;
-#endif
-}
-
-std::wstring freeSpaceLabel(const std::wstring& root) {
-#ifdef _WIN32
-  return root.substr(0, 2);
-#else
-  if (!root.empty() && root[0] == L'/') {
-    size_t next = root.find(L'/', 1);
-    return next == std::wstring::npos ? root : root.substr(0, next);
-  }
-  return root.substr(0, root.find(L'/'));
-#endif
-}
-
 SpaceLine computeSpaceLine(uint64_t needed, const std::wstring& destinationFolder) {
   SpaceLine line;
   line.text = L"Space needed: " + formatSize(needed) + L"  (+ " + formatSize(kTemporaryReserve) + L" temporary)";
   line.sufficient = true;
   if (!destinationFolder.empty()) {
-    std::wstring root = freeSpaceRoot(destinationFolder);
+    std::wstring root = volumeRoot(destinationFolder);
     uint64_t free = 0;
     if (platform().freeSpace(root, free)) {
-      line.text += L"     Free on " + freeSpaceLabel(root) + L" " + formatSize(free);
+      line.text += L"     Free on " + volumeLabel(root) + L" " + formatSize(free);
       // Compared without overflow: free > needed + margin.
       line.sufficient = free > kFreeSpaceMargin && free - kFreeSpaceMargin > needed;
     }

@@ -59,11 +59,6 @@ struct SpaceLine {
   bool sufficient = true;
 };
 SpaceLine computeSpaceLine(uint64_t needed, const std::wstring& destinationFolder);
-// What the free-space query is asked about, and how the line names it: the
-// drive root and letter on Windows; on POSIX the folder itself (the query
-// walks up to an existing parent) and its first path component.
-std::wstring freeSpaceRoot(const std::wstring& destinationFolder);
-std::wstring freeSpaceLabel(const std::wstring& root);
 
 // Renders the frame into graphics.backBuffer and returns it. dt is the
 // animation step in seconds (0 for a plain repaint); nowTick is the

@@ -383,17 +383,17 @@ TEST(SpaceLine, TextRootAndSufficiency) {
 
   FakeFreeSpace::askedFor.clear();
   SpaceLine line = computeSpaceLine(980ull * 1048576, L"/srv/games/VELMO");
-  EXPECT_EQ(FakeFreeSpace::askedFor, freeSpaceRoot(L"/srv/games/VELMO"));
+  EXPECT_EQ(FakeFreeSpace::askedFor, volumeRoot(L"/srv/games/VELMO"));
   EXPECT_EQ(line.text, L"Space needed: 980 MB  (+ 220 MB temporary)     Free on " +
-                           freeSpaceLabel(freeSpaceRoot(L"/srv/games/VELMO")) + L" 5.0 GB");
+                           volumeLabel(volumeRoot(L"/srv/games/VELMO")) + L" 5.0 GB");
   EXPECT_TRUE(line.sufficient);
 #ifdef _WIN32
-  EXPECT_EQ(freeSpaceRoot(L"D:\\Games\\VELMO"), L"D:\\");
-  EXPECT_EQ(freeSpaceLabel(L"D:\\"), L"D:");
-  EXPECT_EQ(freeSpaceRoot(L"D:"), L"D:");
+  EXPECT_EQ(volumeRoot(L"D:\\Games\\VELMO"), L"D:\\");
+  EXPECT_EQ(volumeLabel(L"D:\\"), L"D:");
+  EXPECT_EQ(volumeRoot(L"D:"), L"D:");
 #else
-  EXPECT_EQ(freeSpaceLabel(freeSpaceRoot(L"/srv/games/VELMO")), L"/srv");
-  EXPECT_EQ(freeSpaceLabel(L"/"), L"/");
+  EXPECT_EQ(volumeLabel(volumeRoot(L"/srv/games/VELMO")), L"/srv");
+  EXPECT_EQ(volumeLabel(L"/"), L"/");
 #endif
 
   FakeFreeSpace::bytes = 1000 + kFreeSpaceMargin;

@@ -33,7 +33,7 @@ Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 class XapkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    useTempFolder(tmp.path());
     layout.apkEntries = {{"assets/bin/Data/mainData", text("main data"), false},
                        {"assets/bin/Data/level0", level0, false},
                        {"assets/bin/Data/empty", {}, true},
@@ -42,7 +42,7 @@ class XapkTest : public ::testing::Test {
   }
   void TearDown() override {
     closeXapk(source);
-    ::unsetenv("TMPDIR");
+    restoreTempFolder();
   }
   std::string fingerprintLine(int archive, const std::string& name, const Bytes& bytes, bool lower = false) {
     return std::to_string(archive) + "|" + name + "|" + std::to_string(bytes.size()) + "|" + hex(crcOf(bytes), lower);
@@ -75,7 +75,7 @@ TEST_F(XapkTest, InfoNamesTheEntriesAndTheSearchIsSkipped) {
   std::wstring error;
   ASSERT_TRUE(open(error)) << toUtf8(error);
   EXPECT_TRUE(source.isOpen);
-  EXPECT_EQ(source.apkPath, source.tempFolder + L"/game.apk");
+  EXPECT_EQ(source.apkPath, joinPath(source.tempFolder, L"game.apk"));
   std::wstring line;
   ASSERT_TRUE(verifyXapkFingerprint(source, pack.pack, line));
   EXPECT_EQ(line, L"VELMO 1.0.7 - XAPK verified");

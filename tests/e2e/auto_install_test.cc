@@ -27,9 +27,9 @@ class AutoInstall : public ::testing::Test {
     ASSERT_FALSE(demo.empty());
     fs::copy_file(demo + "/velmo-patcher", dir / "velmo-patcher");
     xapk = demo + "/harrowmere-1.0.7.xapk";
-    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    useTempFolder(tmp.path());
   }
-  void TearDown() override { ::unsetenv("TMPDIR"); }
+  void TearDown() override { restoreTempFolder(); }
   int run(const std::string& xapkPath, const std::string& dest, const std::string& env = "") {
     return runCommand(env + " " + shellQuote(dir / "velmo-patcher") + " /auto " + shellQuote(xapkPath) + " " +
                       shellQuote(dest));

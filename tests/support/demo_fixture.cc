@@ -10,6 +10,12 @@ namespace velmo::test {
 namespace fs = std::filesystem;
 
 const std::string& smallDemoGame() {
+#ifdef VELMO_PREBUILT_DEMO_DIR
+  // Made before the tests by the build machine's tool (a cross-built test
+  // cannot run it).
+  static std::string prebuilt = exists(VELMO_PREBUILT_DEMO_DIR "/pack.bin") ? VELMO_PREBUILT_DEMO_DIR : "";
+  return prebuilt;
+#endif
   static TempDir* dir = new TempDir();  // kept until the process ends
   static std::string path = [] {
     std::string out = dir->path() + "/demo";

@@ -5,13 +5,13 @@
 namespace velmo::test {
 
 PatchFixture::PatchFixture() {
-  ::setenv("TMPDIR", tmp.path().c_str(), 1);
+  useTempFolder(tmp.path());
   beginPack(builder);
 }
 
 PatchFixture::~PatchFixture() {
   closeXapk(source);
-  ::unsetenv("TMPDIR");
+  restoreTempFolder();
 }
 
 bool PatchFixture::open() {

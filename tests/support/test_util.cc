@@ -1,8 +1,12 @@
 #include "support/test_util.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,10 +18,20 @@
 namespace velmo::test {
 
 TempDir::TempDir() {
+#ifdef _WIN32
+  // No mkdtemp: the process id and a counter, created exclusively.
+  static int counter = 0;
+  std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 1000 && path_.empty(); ++attempt) {
+    std::string name = "velmo-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
+    if (CreateDirectoryA((base / name).string().c_str(), nullptr)) path_ = (base / name).string();
+  }
+#else
   std::string pattern = (std::filesystem::temp_directory_path() / "velmo-test-XXXXXX").string();
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   if (::mkdtemp(buf.data())) path_ = buf.data();
+#endif
 }
 
 TempDir::~TempDir() {
@@ -100,8 +114,38 @@ std::string buildPath(const std::string& name) { return std::string(VELMO_BINARY
 
 int runCommand(const std::string& commandLine) {
   int status = std::system(commandLine.c_str());
+#ifdef _WIN32
+  return status;
+#else
   if (status == -1 || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
+#endif
+}
+
+bool lzmsMissing() {
+#ifdef _WIN32
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;  // wimlib codes LZMS here
+#endif
+}
+
+void useTempFolder(const std::string& path) {
+#ifdef _WIN32
+  // GetTempPathW asks TMP first.
+  SetEnvironmentVariableW(L"TMP", wide(path).c_str());
+#else
+  ::setenv("TMPDIR", path.c_str(), 1);
+#endif
+}
+
+void restoreTempFolder() {
+#ifdef _WIN32
+  SetEnvironmentVariableW(L"TMP", nullptr);
+#else
+  ::unsetenv("TMPDIR");
+#endif
 }
 
 std::string shellQuote(const std::string& s) {

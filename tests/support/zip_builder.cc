@@ -120,7 +120,11 @@ bool writeRawZip(const std::string& path, const std::vector<RawZipEntry>& entrie
   std::vector<uint64_t> offsets;
   for (const RawZipEntry& e : entries) {
     if (e.gapBefore) {
+#ifdef _WIN32
+      if (_fseeki64(file.get(), int64_t(pos + e.gapBefore), SEEK_SET) != 0) return false;
+#else
       if (fseeko(file.get(), off_t(pos + e.gapBefore), SEEK_SET) != 0) return false;
+#endif
       pos += e.gapBefore;
     }
     offsets.push_back(pos);

@@ -13,7 +13,9 @@
 #include "pack/pack_loader.h"
 #include "patch/unityweb.h"
 #include "strip_art.h"
+#include "velmo-pack/embed.h"
 #include "velmo-pack/pack_builder.h"
+#include "velmo-pack/pe_resources.h"
 #include "velmo-pack/source_records.h"
 #include "velmo-pack/tool_io.h"
 
@@ -234,7 +236,7 @@ bool makeDemoGame(const DemoOptions& o, std::string& error) {
   uint64_t seed = 1;
   for (auto& [path, size] : plan.packFiles) {
     Bytes bytes;
-    bool compress = true;
+    bool compress = !o.plainItems;
     if (path == "VELMO_Data\\StreamingAssets\\bg.png") {
       bytes = png, compress = false;
     } else if (path == "VELMO.bat") {
@@ -292,7 +294,7 @@ bool makeDemoGame(const DemoOptions& o, std::string& error) {
         !save(src / ("win/" + packToNative(path)), windows)) {
       return false;
     }
-    bool compress = i == 2;  // one compressed blob, as in the shipped pack
+    bool compress = i == 2 && !o.plainItems;  // one compressed blob, as in the shipped pack
     PackEntry e;
     e.source = XapkArchive::Apk;
     e.sourceName = fromUtf8(entry);
@@ -325,7 +327,7 @@ bool makeDemoGame(const DemoOptions& o, std::string& error) {
     e.sourceName = fromUtf8(name);
     e.targetPath = fromUtf8(path);
     Bytes rebuilt;
-    bool compress = i == 1;
+    bool compress = i == 1 && !o.plainItems;
     if (!addBundleRecord(builder, e, sourceBundle, targetPayload, compress, error, &rebuilt)) return false;
     if (!save(out / "expected" / packToNative(path), rebuilt) || !save(src / ("obb/" + name), sourceBundle) ||
         !save(src / ("payload/" + name + ".bin"), targetPayload)) {
@@ -364,6 +366,7 @@ bool makeDemoGame(const DemoOptions& o, std::string& error) {
   json manifest = {{"formatVersion", 2}, {"records", json::array()}};
   std::vector<PackEntry> assetEntries;
   for (auto& [name, bytes, compress] : assets) {
+    compress = compress && !o.plainItems;
     if (!save(src / ("assets/" + name), bytes)) return false;
     PackEntry e;
     e.kind = Asset;
@@ -425,12 +428,11 @@ bool makeDemoGame(const DemoOptions& o, std::string& error) {
       error = "cannot read the patcher " + o.patcherPath;
       return false;
     }
-    ByteView oldPack, oldDigest;
-    if (findEmbeddedPack(patcher, oldPack, oldDigest)) patcher.resize(size_t(oldPack.data() - patcher.data()));
-    Bytes tail = makeEmbedTail(pack);
-    patcher.insert(patcher.end(), pack.begin(), pack.end());
-    patcher.insert(patcher.end(), tail.begin(), tail.end());
-    fs::path exe = out / "velmo-patcher";
+    if (!embedPack(patcher, pack, error)) {
+      error = o.patcherPath + ": " + error;
+      return false;
+    }
+    fs::path exe = out / (isPeImage(patcher) ? "VELMO Patcher.exe" : "velmo-patcher");
     if (!save(exe, patcher)) return false;
     fs::permissions(exe, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                              fs::perms::others_read | fs::perms::others_exec, ec);

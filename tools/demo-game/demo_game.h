@@ -14,11 +14,13 @@ struct DemoOptions {
   DemoScale scale = DemoScale::Small;
   std::string patcherPath;  // the bare patcher to embed the pack into
   bool music = false;       // add the two music assets
+  // Every item stored plain, for a Compression API without LZMS (Wine).
+  bool plainItems = false;
 };
 
 // Writes OUTDIR/harrowmere-1.0.7.xapk, OUTDIR/expected/ (the Windows tree),
 // OUTDIR/pack-src/ (manifest and inputs), OUTDIR/pack.bin and
-// OUTDIR/velmo-patcher. False with a one-line reason in error.
+// OUTDIR/velmo-patcher (OUTDIR/VELMO Patcher.exe for a Windows patcher). False with a one-line reason in error.
 bool makeDemoGame(const DemoOptions& options, std::string& error);
 
 }  // namespace velmo

@@ -1,4 +1,4 @@
-// velmo-demo-game OUTDIR [--scale small|medium|full] [--music] [--patcher PATH]
+// velmo-demo-game OUTDIR [--scale small|medium|full] [--music] [--plain] [--patcher PATH]
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -9,7 +9,7 @@
 int main(int argc, char** argv) {
   velmo::DemoOptions o;
   auto usage = [] {
-    std::fprintf(stderr, "usage: velmo-demo-game OUTDIR [--scale small|medium|full] [--music] [--patcher PATH]\n");
+    std::fprintf(stderr, "usage: velmo-demo-game OUTDIR [--scale small|medium|full] [--music] [--plain] [--patcher PATH]\n");
     return 1;
   };
   for (int i = 1; i < argc; ++i) {
@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
       else return usage();
     } else if (a == "--music") {
       o.music = true;
+    } else if (a == "--plain") {
+      o.plainItems = true;
     } else if (a == "--patcher" && i + 1 < argc) {
       o.patcherPath = argv[++i];
     } else if (o.outDir.empty() && a[0] != '-') {

@@ -11,6 +11,7 @@
 #include "pack/lzms_buffer.h"
 #include "pack/pack_loader.h"
 #include "patch/pa30.h"
+#include "velmo-pack/embed.h"
 #include "velmo-pack/pack_builder.h"
 #include "velmo-pack/tool_io.h"
 
@@ -55,11 +56,8 @@ int cmdEmbed(const std::vector<std::string>& a) {
   if (!readFileBytes(a[1], patcher)) return fail("cannot read " + a[1]);
   if (!readFileBytes(a[2], pack)) return fail("cannot read " + a[2]);
   // A patcher that already carries a pack gets the new one instead.
-  ByteView oldPack, oldDigest;
-  if (findEmbeddedPack(patcher, oldPack, oldDigest)) patcher.resize(size_t(oldPack.data() - patcher.data()));
-  Bytes tail = makeEmbedTail(pack);
-  patcher.insert(patcher.end(), pack.begin(), pack.end());
-  patcher.insert(patcher.end(), tail.begin(), tail.end());
+  std::string error;
+  if (!embedPack(patcher, pack, error)) return fail(a[1] + ": " + error);
   if (!writeFileBytes(a[4], patcher)) return fail("cannot write " + a[4]);
   struct stat st;
   if (::stat(a[1].c_str(), &st) == 0) ::chmod(a[4].c_str(), st.st_mode & 07777);
@@ -72,7 +70,7 @@ int cmdList(const std::vector<std::string>& a) {
   if (!readFileBytes(a[1], file)) return fail("cannot read " + a[1]);
   ByteView container = file, digest;
   Bytes ownDigest(32);
-  bool embedded = findEmbeddedPack(file, container, digest);
+  bool embedded = findPatcherPack(file, container, digest);
   if (!embedded) {
     sha256(container, ownDigest.data());
     digest = ownDigest;

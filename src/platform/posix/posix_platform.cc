@@ -305,4 +305,11 @@ const PlatformOps kPosixOps = {
 
 const PlatformOps& nativePlatform() { return kPosixOps; }
 
+std::vector<std::wstring> processArguments(int argc, char** argv) {
+  std::vector<std::wstring> args;
+  // Paths arrive as bytes; they must reach the file system unchanged.
+  for (int i = 0; i < argc; ++i) args.push_back(pathFromBytes(argv[i]));
+  return args;
+}
+
 }  // namespace velmo

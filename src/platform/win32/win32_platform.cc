@@ -1,0 +1,324 @@
+// The Windows operations on the Unicode API: wide paths straight to the
+// system (joined with backslashes, never normalised, no long-path prefix),
+// file handles as HANDLE values.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <mutex>
+
+#include "platform/platform.h"
+
+namespace velmo {
+namespace {
+
+HANDLE handleOf(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+FileHandle fileOf(HANDLE h) { return h == INVALID_HANDLE_VALUE ? kInvalidFile : reinterpret_cast<FileHandle>(h); }
+
+// The largest single ReadFile/WriteFile request (their sizes are DWORDs).
+constexpr size_t kMaxIo = size_t(1) << 30;
+
+FileHandle openFileRead(const std::wstring& path) {
+  // Others may read, and rename or delete the file meanwhile (the handle
+  // keeps reading what it opened), as on POSIX.
+  return fileOf(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+FileHandle createFile(const std::wstring& path) {
+  return fileOf(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+bool writeFile(FileHandle file, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD want = DWORD(size < kMaxIo ? size : kMaxIo);
+    DWORD done = 0;
+    if (!WriteFile(handleOf(file), p, want, &done, nullptr) || done == 0) return false;
+    p += done;
+    size -= done;
+  }
+  return true;
+}
+
+bool readFile(FileHandle file, void* data, size_t size, size_t& got) {
+  DWORD done = 0;
+  if (!ReadFile(handleOf(file), data, DWORD(size < kMaxIo ? size : kMaxIo), &done, nullptr)) return false;
+  got = done;
+  return true;
+}
+
+// Each read names its offset (OVERLAPPED), so readers sharing a handle never
+// depend on one another. Windows still moves the position of a synchronous
+// handle, so the sequential readFile must not be mixed with this on a handle.
+bool readFileAt(FileHandle file, uint64_t offset, void* data, size_t size, size_t& got) {
+  got = 0;
+  char* p = static_cast<char*>(data);
+  while (got < size) {
+    OVERLAPPED at{};
+    uint64_t position = offset + got;
+    at.Offset = DWORD(position);
+    at.OffsetHigh = DWORD(position >> 32);
+    size_t left = size - got;
+    DWORD done = 0;
+    if (!ReadFile(handleOf(file), p + got, DWORD(left < kMaxIo ? left : kMaxIo), &done, &at)) {
+      return GetLastError() == ERROR_HANDLE_EOF;
+    }
+    if (done == 0) break;
+    got += done;
+  }
+  return true;
+}
+
+bool fileSize(FileHandle file, uint64_t& size) {
+  LARGE_INTEGER li;
+  if (!GetFileSizeEx(handleOf(file), &li)) return false;
+  size = uint64_t(li.QuadPart);
+  return true;
+}
+
+bool flushFile(FileHandle file) { return FlushFileBuffers(handleOf(file)) != 0; }
+
+void closeFile(FileHandle file) {
+  if (file != kInvalidFile) CloseHandle(handleOf(file));
+}
+
+bool deleteFile(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
+
+bool createDirectory(const std::wstring& path, bool& alreadyExists) {
+  alreadyExists = false;
+  if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+  alreadyExists = GetLastError() == ERROR_ALREADY_EXISTS;
+  return false;
+}
+
+bool removeDirectory(const std::wstring& path) { return RemoveDirectoryW(path.c_str()) != 0; }
+
+// Reparse points (junctions, symbolic links) count as links: never followed.
+EntryType typeOf(DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryType::Link;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EntryType::Directory;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return EntryType::Other;
+  return EntryType::File;
+}
+
+bool listDirectory(const std::wstring& path, std::vector<DirEntry>& entries) {
+  entries.clear();
+  DWORD own = GetFileAttributesW(path.c_str());
+  if (own == INVALID_FILE_ATTRIBUTES || typeOf(own) != EntryType::Directory) return false;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(joinPath(path, L"*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  do {
+    std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    entries.push_back({name, typeOf(data.dwFileAttributes)});
+  } while (FindNextFileW(find, &data));
+  if (GetLastError() != ERROR_NO_MORE_FILES) ok = false;
+  FindClose(find);
+  return ok;
+}
+
+bool pathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool isDirectory(const std::wstring& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && typeOf(a) == EntryType::Directory;
+}
+
+bool moveReplace(const std::wstring& from, const std::wstring& to) {
+  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+FileHandle createNewFile(const std::wstring& path) {
+  // CREATE_NEW fails on anything at path, a link (reparse point) included.
+  return fileOf(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+// The temporary path is the user's own profile folder; a new folder there
+// inherits its access rules, so creating it afresh is what makes it private.
+bool createPrivateDirectory(const std::wstring& path) { return CreateDirectoryW(path.c_str(), nullptr) != 0; }
+
+bool pathInfo(const std::wstring& path, PathInfo& info) {
+  WIN32_FILE_ATTRIBUTE_DATA own;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &own)) return false;
+  info = PathInfo();
+  info.type = typeOf(own.dwFileAttributes);
+  // Folders and files created in the per-user temporary path are this
+  // user's only; the POSIX mode test has no counterpart here.
+  info.privateToUser = info.type != EntryType::Link;
+  DWORD attributes = own.dwFileAttributes;
+  // The final target, through any link: its kind, volume and size.
+  HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION target;
+  if (h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &target)) {
+    attributes = target.dwFileAttributes & ~DWORD(FILE_ATTRIBUTE_REPARSE_POINT);
+    info.linkedType = typeOf(attributes);
+    info.volume = target.dwVolumeSerialNumber;
+    info.size = (uint64_t(target.nFileSizeHigh) << 32) | target.nFileSizeLow;
+  } else {
+    info.linkedType = info.type == EntryType::Link ? EntryType::Other : info.type;
+  }
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  // A read-only file cannot be replaced; folders are asked no further (their
+  // read-only bit means nothing to the file system).
+  info.writable = info.linkedType == EntryType::Directory || !(attributes & FILE_ATTRIBUTE_READONLY);
+  return true;
+}
+
+bool processExists(uint32_t pid) {
+  HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+  if (!h) return GetLastError() != ERROR_INVALID_PARAMETER;  // access denied: it runs
+  bool running = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+  CloseHandle(h);
+  return running;
+}
+
+uint64_t physicalMemory() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  return GlobalMemoryStatusEx(&status) ? uint64_t(status.ullTotalPhys) : 0;
+}
+
+// NTFS journals its metadata; a folder has nothing to flush of its own.
+bool flushDirectory(const std::wstring& path) { return isDirectory(path); }
+
+// Asks for the path itself, then for its nearest existing parent (a
+// destination need not exist yet), down to the drive root.
+bool freeSpace(const std::wstring& path, uint64_t& bytes) {
+  std::wstring p = path;
+  while (!p.empty()) {
+    ULARGE_INTEGER available;
+    if (GetDiskFreeSpaceExW(p.c_str(), &available, nullptr, nullptr)) {
+      bytes = available.QuadPart;
+      return true;
+    }
+    if (p.size() <= kRootPrefixLength) return false;
+    size_t cut = p.find_last_of(L"\\/");
+    if (cut == std::wstring::npos) return false;
+    p.resize(cut < kRootPrefixLength ? kRootPrefixLength : cut);
+  }
+  return false;
+}
+
+std::wstring tempFolder() {
+  wchar_t buf[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, buf);
+  if (n == 0 || n > MAX_PATH) return std::wstring();
+  std::wstring dir(buf, n);
+  // Callers join names with a separator of their own.
+  if (dir.size() > kRootPrefixLength && dir.back() == L'\\') dir.pop_back();
+  return dir;
+}
+
+bool getEnvironment(const std::wstring& name, std::wstring& value) {
+  SetLastError(ERROR_SUCCESS);
+  DWORD n = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+  if (n == 0) {
+    if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
+    value.clear();  // present but empty
+    return true;
+  }
+  std::wstring buf(n, L'\0');
+  DWORD got = GetEnvironmentVariableW(name.c_str(), buf.data(), n);
+  if (got >= n) return false;  // changed meanwhile
+  buf.resize(got);
+  value = std::move(buf);
+  return true;
+}
+
+std::wstring executablePath() {
+  // Grows past MAX_PATH instead of cutting a long path short.
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, buf.data(), DWORD(buf.size()));
+    if (n == 0) return std::wstring();
+    if (n < buf.size()) {
+      buf.resize(n);
+      return buf;
+    }
+    if (buf.size() >= 32768) return std::wstring();
+    buf.resize(buf.size() * 2);
+  }
+}
+
+ByteView executableImage() {
+  static std::once_flag once;
+  static ByteView image;
+  std::call_once(once, [] {
+    HANDLE file = CreateFileW(executablePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    LARGE_INTEGER size;
+    HANDLE mapping = nullptr;
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+      mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    }
+    if (mapping) {
+      // The view stays mapped for the life of the process.
+      if (void* p = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0)) {
+        image = ByteView(static_cast<const uint8_t*>(p), size_t(size.QuadPart));
+      }
+      CloseHandle(mapping);
+    }
+    CloseHandle(file);
+  });
+  return image;
+}
+
+uint32_t tickCount() { return uint32_t(GetTickCount()); }
+uint32_t processId() { return uint32_t(GetCurrentProcessId()); }
+void sleepMs(uint32_t ms) { Sleep(ms); }
+
+const PlatformOps kWin32Ops = {
+    .openFileRead = openFileRead,
+    .createFile = createFile,
+    .createNewFile = createNewFile,
+    .writeFile = writeFile,
+    .readFile = readFile,
+    .readFileAt = readFileAt,
+    .fileSize = fileSize,
+    .flushFile = flushFile,
+    .closeFile = closeFile,
+    .deleteFile = deleteFile,
+    .createDirectory = createDirectory,
+    .createPrivateDirectory = createPrivateDirectory,
+    .removeDirectory = removeDirectory,
+    .listDirectory = listDirectory,
+    .pathExists = pathExists,
+    .isDirectory = isDirectory,
+    .pathInfo = pathInfo,
+    .moveReplace = moveReplace,
+    .flushDirectory = flushDirectory,
+    .freeSpace = freeSpace,
+    .tempFolder = tempFolder,
+    .getEnvironment = getEnvironment,
+    .executablePath = executablePath,
+    .executableImage = executableImage,
+    .tickCount = tickCount,
+    .processId = processId,
+    .processExists = processExists,
+    .sleepMs = sleepMs,
+};
+
+}  // namespace
+
+const PlatformOps& nativePlatform() { return kWin32Ops; }
+
+std::vector<std::wstring> processArguments(int, char**) {
+  // The narrow argv of the C runtime is in the ANSI code page; the wide
+  // command line holds every character, split as the shell splits it.
+  std::vector<std::wstring> args;
+  int count = 0;
+  if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count)) {
+    for (int i = 0; i < count; ++i) args.emplace_back(argv[i]);
+    LocalFree(argv);
+  }
+  return args;
+}
+
+}  // namespace velmo
