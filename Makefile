@@ -1,8 +1,11 @@
 # The two set-up commands: `make demo` and `make test`.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+# The sanitizer build (ASan + UBSan) that `make test` runs after the native one.
+ASAN_BUILD ?= build-asan
+CCACHE_FLAGS = $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test test-asan demo bench clean
 
 all: build
 
@@ -17,6 +20,12 @@ build: configure
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-asan
+
+test-asan: deps
+	@test -f $(ASAN_BUILD)/build.ninja || cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_SANITIZE=ON $(CCACHE_FLAGS)
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: build
 	@sh scripts/demo.sh $(BUILD)
@@ -25,4 +34,4 @@ bench: configure
 	@cmake --build $(BUILD) --target benches -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -22,7 +22,8 @@ struct DirEntry {
 };
 
 struct PlatformOps {
-  // Files. createFile replaces an existing file (truncates it).
+  // Files. openFileRead opens regular files only, without ever blocking;
+  // createFile replaces an existing file (truncates it).
   FileHandle (*openFileRead)(const std::wstring& path);
   FileHandle (*createFile)(const std::wstring& path);
   // Writes all bytes or fails.
@@ -52,6 +53,9 @@ struct PlatformOps {
   // Bytes available to this user on the volume holding path (or its nearest
   // existing parent).
   bool (*freeSpace)(const std::wstring& path, uint64_t& bytes);
+  // Where the volume that freeSpace measures for path is mounted (the same
+  // nearest existing parent); empty when it cannot be told.
+  std::wstring (*volumeRoot)(const std::wstring& path);
 
   // Process and environment.
   std::wstring (*tempFolder)();
@@ -76,6 +80,8 @@ const PlatformOps& nativePlatform();
 class ScopedPlatformOverride {
  public:
   explicit ScopedPlatformOverride(const PlatformOps& ops);
+  // The table is kept by address, so it must outlive the override.
+  explicit ScopedPlatformOverride(const PlatformOps&& ops) = delete;
   ~ScopedPlatformOverride();
   ScopedPlatformOverride(const ScopedPlatformOverride&) = delete;
   ScopedPlatformOverride& operator=(const ScopedPlatformOverride&) = delete;

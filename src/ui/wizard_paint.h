@@ -61,7 +61,7 @@ struct SpaceLine {
 SpaceLine computeSpaceLine(uint64_t needed, const std::wstring& destinationFolder);
 // What the free-space query is asked about, and how the line names it: the
 // drive root and letter on Windows; on POSIX the folder itself (the query
-// walks up to an existing parent) and its first path component.
+// walks up to an existing parent) and the mount point of its volume.
 std::wstring freeSpaceRoot(const std::wstring& destinationFolder);
 std::wstring freeSpaceLabel(const std::wstring& root);
 
