@@ -2,8 +2,11 @@
 BUILD ?= build
 WIN_BUILD ?= build-win
 JOBS ?= $(shell nproc)
+# The sanitizer build (ASan + UBSan) that `make test` runs after the native one.
+ASAN_BUILD ?= build-asan
+CCACHE_FLAGS = $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps configure build test demo bench clean windows windows-test
+.PHONY: all deps configure build test test-asan demo bench clean windows windows-test
 
 all: build
 
@@ -11,7 +14,7 @@ deps:
 	@sh scripts/install-deps.sh
 
 configure: deps
-	@test -f $(BUILD)/build.ninja || cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	@test -f $(BUILD)/build.ninja || cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CCACHE_FLAGS)
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -19,16 +22,22 @@ build: configure
 test: build windows
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	@cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-asan
 
 # The Windows build (cross-built with mingw-w64), its tests run under Wine.
 windows: deps
 	@sh scripts/build-win-deps.sh $(WIN_BUILD)/deps
 	@test -f $(WIN_BUILD)/build.ninja || cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(CCACHE_FLAGS)
 	@cmake --build $(WIN_BUILD) -j $(JOBS)
 
 windows-test: windows
 	@cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan: deps
+	@test -f $(ASAN_BUILD)/build.ninja || cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_SANITIZE=ON $(CCACHE_FLAGS)
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: build
 	@sh scripts/demo.sh $(BUILD)
@@ -37,4 +46,4 @@ bench: configure
 	@cmake --build $(BUILD) --target benches -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(WIN_BUILD) $(ASAN_BUILD)

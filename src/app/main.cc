@@ -1,5 +1,6 @@
 // Process entry: start-up shared by both roads, then the wizard or the
 // unattended run.
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,11 @@
 
 int main(int argc, char** argv) {
   using namespace velmo;
+#ifdef SIGXFSZ
+  // A file-size limit then fails the write, which the normal failure path
+  // reports and cleans up, instead of killing the process mid-install.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   std::vector<std::wstring> args = processArguments(argc, argv);
 
   // Process-wide objects, alive until exit.

@@ -139,6 +139,17 @@ TEST(SdlMusicOutput, NoUsableDriverEndsTheThreadSilently) {
   setMusicMuted(player, true);  // only the caller's flag would change
 }
 
+TEST(SdlMusicOutput, NoSoundCardLeavesStderrQuiet) {
+  setenv("SDL_AUDIODRIVER", "alsa", 1);
+  testing::internal::CaptureStderr();
+  MusicPlayer player;
+  ASSERT_TRUE(startMusic(player, toBytes(nonZeroRamp(1000, 5)), Bytes{}, sdlMusicOutput()));
+  if (waitForDevice(player, 2000)) stopAndTime(player);  // a machine with a card plays
+  EXPECT_TRUE(waitMusicThreadEnd(player, 2000));
+  std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(printed.find("ALSA"), std::string::npos) << printed;
+}
+
 }  // namespace
 }  // namespace velmo
 

@@ -7,6 +7,7 @@
 // 21 ms) plus the short ramp, not after the two seconds of queued music.
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <deque>
@@ -68,7 +69,24 @@ void SDLCALL pullAudio(void* userdata, Uint8* stream, int len) {
   if (finishedAny) signalMusicEvent(*device->bufferEvent);
 }
 
+void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
+// ALSA prints its own complaints (no sound card, no configuration) on
+// stderr, while the wizard's failures are silent. SDL loads the library at
+// run time; loading it first (the same instance) lets us take its messages.
+void silenceAlsa() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_GLOBAL);  // kept for the life of the process
+    if (!alsa) return;
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    auto setHandler = reinterpret_cast<int (*)(Handler)>(dlsym(alsa, "snd_lib_error_set_handler"));
+    if (setHandler) setHandler(ignoreAlsaMessage);
+  });
+}
+
 MusicDevice* openDevice(MusicEvent& bufferEvent, uint32_t volume) {
+  silenceAlsa();
   SDL_SetMainReady();
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;

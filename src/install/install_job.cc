@@ -45,7 +45,10 @@ uint32_t parseCancelAfter(const std::wstring& value) {
 uint64_t planInstallBytes(const PatchPack& pack, const InstallOptions& options) {
   uint64_t total = 0;
   for (const auto& e : pack.entries) {
-    if (isInstallable(e.kind) && !skippedByOptions(e, options)) total += e.size;
+    if (!isInstallable(e.kind) || skippedByOptions(e, options)) continue;
+    // Saturates, so a huge claimed size fails the free-space check instead
+    // of wrapping past it.
+    total = e.size > UINT64_MAX - total ? UINT64_MAX : total + e.size;
   }
   return total;
 }

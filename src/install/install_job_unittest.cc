@@ -193,26 +193,47 @@ TEST_F(InstallJobTest, ACancelPressedBeforeTheJobStartsIsKept) {
   EXPECT_EQ(readText(out / "patcher-auto.txt"), "OK");
 }
 
-TEST(InstallJob, AnEmptyPackSucceedsWithNothingToDo) {
+// A job over a pack without records (tests add their own) and no XAPK.
+struct BarePackJob {
   TempDir t;
   Bytes container = makeContainer({}, {}, 2), digest = digestOf(container);
   PatchPack pack;
-  ASSERT_TRUE(loadPatchPackFrom(container, digest, pack));
   XapkSource source;
   InstallOptions options;
-  options.destinationFolder = wide(t / "a/b");
   InstallState state;
   InstallContext job{&pack, &source, &options, &state, L"", nullptr};
+  explicit BarePackJob(const std::string& destination) {
+    EXPECT_TRUE(loadPatchPackFrom(container, digest, pack));
+    options.destinationFolder = wide(t / destination);
+  }
+};
+
+TEST(InstallJob, AnEmptyPackSucceedsWithNothingToDo) {
+  BarePackJob bare("a/b");
+  InstallState& state = bare.state;
   bool finished = false, result = false;
-  job.jobFinished = [&](bool ok) { finished = true, result = ok; };
+  bare.job.jobFinished = [&](bool ok) { finished = true, result = ok; };
   state.jobRunning = true;
-  installThreadProc(job);
+  installThreadProc(bare.job);
   EXPECT_TRUE(finished && result);
   EXPECT_FALSE(state.jobRunning.load());
   EXPECT_EQ(state.exitCode.load(), 0);
   EXPECT_EQ(state.bytesTotal.load(), 0u);
-  EXPECT_TRUE(fs::is_directory(t / "a/b"));
-  EXPECT_FALSE(exists(t / "a/b/.velmo-staging"));
+  EXPECT_TRUE(fs::is_directory(bare.t / "a/b"));
+  EXPECT_FALSE(exists(bare.t / "a/b/.velmo-staging"));
+}
+
+TEST(InstallJob, HugeClaimedSizesSaturateThePlanAndFailTheSpaceCheck) {
+  BarePackJob bare("game");
+  PackEntry huge;
+  huge.kind = PackFile, huge.name = L"a.bin", huge.size = UINT64_MAX;
+  PackEntry small = huge;
+  small.name = L"b.bin", small.size = 2;  // would wrap the sum to 1
+  bare.pack.entries = {huge, small};
+  EXPECT_EQ(planInstallBytes(bare.pack, bare.options), UINT64_MAX);
+  EXPECT_FALSE(runInstallJob(bare.job));
+  EXPECT_TRUE(copyErrorText(bare.state).starts_with(L"Not enough free space on that drive."));
+  EXPECT_FALSE(exists(bare.t / "game"));
 }
 
 TEST(InstallJob, CancelAfterParsesLikeTheCRuntime) {

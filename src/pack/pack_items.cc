@@ -88,7 +88,8 @@ Bytes readAsset(const PatchPack& pack, const std::wstring& name) {
     if (e.kind != Asset || e.name != key) continue;
     // The claimed size is trusted only as far as the pack holds bytes.
     result.reserve(size_t(std::min<uint64_t>(e.size, pack.dataSize)));
-    unpackToMemory(pack, e, result);
+    // A half-unpacked or wrong asset is as good as none.
+    if (!unpackToMemory(pack, e, result) || crc32Update(0, result.data(), result.size()) != e.crc) return Bytes();
   }
   return result;
 }

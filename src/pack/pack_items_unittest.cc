@@ -174,6 +174,7 @@ TEST(ReadAsset, FindsByExactNameAndUnpacksEitherForm) {
   PackEntry bg = plainItem(Asset, L"asset:bg.png", png, 64);
   PackEntry xi;
   xi.kind = Asset, xi.name = L"asset:xapk_info", xi.compressed = true, xi.size = info.size();
+  xi.crc = crc32Update(0, info.data(), info.size());
   xi.storedSize = stream.size(), xi.dataOffset = 64 + png.size();
   PackEntry notAsset = plainItem(PackFile, L"asset:file", png, 64);
   Fixture f;
@@ -184,6 +185,24 @@ TEST(ReadAsset, FindsByExactNameAndUnpacksEitherForm) {
   EXPECT_TRUE(readAsset(f.pack, L"music_a.pcm").empty());
   EXPECT_TRUE(readAsset(f.pack, L"file").empty());
   EXPECT_TRUE(readAsset(PatchPack(), L"bg.png").empty());
+}
+
+TEST(ReadAsset, AWrongCrcOrAFailedUnpackGivesNothing) {
+  Bytes info = test::randomBytes(3000, 5);
+  Bytes stream = blockStream({info});
+  PackEntry wrongCrc = plainItem(Asset, L"asset:bg.png", Bytes(stream.begin(), stream.begin() + 100), 64);
+  wrongCrc.crc ^= 1;
+  PackEntry cut;
+  cut.kind = Asset, cut.name = L"asset:xapk_info", cut.compressed = true, cut.size = info.size() + 1;
+  cut.crc = crc32Update(0, info.data(), info.size());
+  cut.storedSize = stream.size(), cut.dataOffset = 64;  // claims a byte more than its blocks hold
+  PackEntry whole = cut;
+  whole.name = L"asset:whole", whole.size = info.size();
+  Fixture f;
+  loadInto(f, stream, {wrongCrc, cut, whole});
+  EXPECT_TRUE(readAsset(f.pack, L"bg.png").empty());
+  EXPECT_TRUE(readAsset(f.pack, L"xapk_info").empty());
+  EXPECT_EQ(readAsset(f.pack, L"whole"), info);
 }
 
 TEST(ReadDeltaBlob, PlainEmptyAndMultiBlock) {

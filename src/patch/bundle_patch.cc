@@ -1,5 +1,7 @@
 #include "patch/bundle_patch.h"
 
+#include <algorithm>
+
 #include "common/crc32.h"
 #include "pack/pack_items.h"
 #include "patch/pa30.h"
@@ -8,6 +10,17 @@
 #include "xapk/xapk_extract.h"
 
 namespace velmo {
+namespace {
+
+// The stored bundle is a header and an LZMA stream of the decoded payload,
+// which no encoder grows by half; anything larger is not the expected bundle
+// and is refused before it is read into memory.
+uint64_t maxSourceBundleSize(const PackEntry& entry) {
+  uint64_t payload = std::min(entry.sourceDecodedSize, kMaxEntryInMemory);
+  return entry.headerSize + payload + payload / 2 + (uint64_t(1) << 20);
+}
+
+}  // namespace
 
 bool patchBundle(const PatchPack& pack, XapkSource& source, const PackEntry& entry, const std::wstring& outputPath,
                  std::wstring& message) {
@@ -18,6 +31,11 @@ bool patchBundle(const PatchPack& pack, XapkSource& source, const PackEntry& ent
   const std::wstring& sourceName = entry.sourceName;
   const std::wstring& targetPath = entry.targetPath;
 
+  ZipEntryStat recorded;
+  if (!statXapkEntry(source, entry.source, sourceName, recorded, message)) return false;
+  if (recorded.uncompressedSize > maxSourceBundleSize(entry)) {
+    return fail(L"The XAPK bundle does not match the expected payload (" + sourceName + L").");
+  }
   Bytes bundle;
   if (!extractEntryToMemory(source, entry.source, sourceName, bundle, message)) return false;
   UnityWebHeader header;

@@ -85,36 +85,56 @@ TEST_F(BundlePatchTest, ASourceRecompressedByAnotherToolIsRebuiltExactly) {
   EXPECT_EQ(rebuilt[60], 0x5D);
 }
 
-TEST_F(BundlePatchTest, SegmentAndBlobChecks) {
+TEST_F(BundlePatchTest, EachStageNamesItsFailure) {
   Bytes bundle = bundleOf(source, theirs());
   addRecord(bundle, target);
-  PackEntry gap = f.builder.entries.back();
-  gap.segments.push_back(gap.segments[0]);
-  gap.segments[1].targetOffset = gap.segments[0].targetLength + 1;
-  gap.segments[1].deltaLength = 0;
-  f.builder.entries.push_back(gap);
-  PackEntry leftover = f.builder.entries[0];
-  leftover.storedSize += 1;  // one byte of the blob after the last segment
+  // Each variant of the good record breaks one stage.
+  auto variant = [&](auto change) {
+    PackEntry e = f.builder.entries[0];
+    change(e);
+    f.builder.entries.push_back(e);
+  };
+  variant([](PackEntry& e) {
+    e.segments.push_back(e.segments[0]);
+    e.segments[1].targetOffset = e.segments[0].targetLength + 1;  // a gap
+    e.segments[1].deltaLength = 0;
+  });
   f.builder.data.push_back(0);
-  f.builder.entries.push_back(leftover);
-  PackEntry wrongLayout = f.builder.entries[0];
-  wrongLayout.headerSize = 61;
-  f.builder.entries.push_back(wrongLayout);
-  PackEntry tooSmall = f.builder.entries[0];
-  tooSmall.sourceDecodedSize = 1000;  // the stream expands far beyond this
-  f.builder.entries.push_back(tooSmall);
-  f.layout.obbEntries = {{"A.unity3d", bundle, true}};
+  variant([](PackEntry& e) { e.storedSize += 1; });  // one byte of the blob after the last segment
+  variant([](PackEntry& e) { e.headerSize = 61; });
+  variant([](PackEntry& e) { e.sourceDecodedSize = 1000; });  // the stream expands far beyond this
+  variant([](PackEntry& e) { e.segments[0].targetLength += 1; });  // the delta yields a byte less
+  variant([](PackEntry& e) { e.storedSize = uint64_t(1) << 40; });  // runs past the container
+  variant([](PackEntry& e) { e.sourceName = L"B.unity3d"; });
+  Bytes broken = bundle;
+  broken[60 + 13] = 0xFF;  // a range coder stream must start with a zero byte
+  f.layout.obbEntries = {{"A.unity3d", bundle, true}, {"B.unity3d", broken, true}};
+  ASSERT_TRUE(f.open());
+  const std::wstring targetPath = L"VELMO_Data\\StreamingAssets\\A.unity3d";
+  const std::wstring expected[] = {
+      L"The bundle delta is damaged (" + targetPath + L").",
+      L"The patched bundle did not match (" + targetPath + L").",
+      L"The XAPK bundle layout does not match (A.unity3d).",
+      L"The XAPK bundle does not match the expected payload (A.unity3d).",
+      L"Could not apply the bundle delta for " + targetPath + L".",
+      L"The delta data is damaged (" + targetPath + L").",
+      L"Could not decompress the XAPK bundle (B.unity3d).",
+  };
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    std::wstring message;
+    EXPECT_FALSE(patch(message, i + 1));
+    EXPECT_EQ(message, expected[i]);
+  }
+  EXPECT_FALSE(exists(f.dir / "A.unity3d"));
+}
+
+TEST_F(BundlePatchTest, AnEntryLargerThanTheRecordAllowsIsRefusedUnread) {
+  addRecord(bundleOf(source, theirs()), target);
+  f.layout.obbEntries = {{"A.unity3d", randomBytes(4 << 20, 5), false}};
   ASSERT_TRUE(f.open());
   std::wstring message;
-  EXPECT_FALSE(patch(message, 1));
-  EXPECT_EQ(message, L"The bundle delta is damaged (VELMO_Data\\StreamingAssets\\A.unity3d).");
-  EXPECT_FALSE(patch(message, 2));
-  EXPECT_EQ(message, L"The patched bundle did not match (VELMO_Data\\StreamingAssets\\A.unity3d).");
-  EXPECT_FALSE(patch(message, 3));
-  EXPECT_EQ(message, L"The XAPK bundle layout does not match (A.unity3d).");
-  EXPECT_FALSE(patch(message, 4));
+  EXPECT_LT(bytesReadDuring([&] { EXPECT_FALSE(patch(message)); }), 65536u);
   EXPECT_EQ(message, L"The XAPK bundle does not match the expected payload (A.unity3d).");
-  EXPECT_FALSE(exists(f.dir / "A.unity3d"));
 }
 
 TEST_F(BundlePatchTest, ARecordMadeWithAnotherEncoderFailsAtTheRebuild) {

@@ -10,6 +10,14 @@ namespace velmo {
 
 bool applyFileDelta(const PatchPack& pack, XapkSource& source, const PackEntry& entry,
                     const std::wstring& outputPath, std::wstring& message) {
+  // The archive's own record of the source settles whether it can be the
+  // expected one before a byte of it is inflated.
+  ZipEntryStat recorded;
+  if (!statXapkEntry(source, entry.source, entry.sourceName, recorded, message)) return false;
+  if (recorded.crc32 != entry.sourceCrc) {
+    message = L"The XAPK entry failed its CRC (" + entry.sourceName + L").";
+    return false;
+  }
   Bytes sourceBytes;
   if (!extractEntryToMemory(source, entry.source, entry.sourceName, sourceBytes, message)) return false;
   if (crc32Update(0, sourceBytes.data(), sourceBytes.size()) != entry.sourceCrc) {

@@ -44,11 +44,10 @@ std::wstring volumeLabel(const std::wstring& root) {
 #ifdef _WIN32
   return root.substr(0, 2);
 #else
-  if (!root.empty() && root[0] == L'/') {
-    size_t next = root.find(L'/', 1);
-    return next == std::wstring::npos ? root : root.substr(0, next);
-  }
-  return root.substr(0, root.find(L'/'));
+  // The mount point, which is what the free bytes belong to (a disk at
+  // /media/usb is not "/media").
+  std::wstring mountedAt = platform().mountPoint(root);
+  return mountedAt.empty() ? root : mountedAt;
 #endif
 }
 

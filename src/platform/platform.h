@@ -42,7 +42,8 @@ struct PathInfo {
 };
 
 struct PlatformOps {
-  // Files. createFile replaces an existing file (truncates it).
+  // Files. openFileRead opens regular files only, without ever blocking;
+  // createFile replaces an existing file (truncates it).
   FileHandle (*openFileRead)(const std::wstring& path);
   FileHandle (*createFile)(const std::wstring& path);
   // Creates a file that must not exist yet: fails when anything, a link
@@ -82,6 +83,9 @@ struct PlatformOps {
   // Bytes available to this user on the volume holding path (or its nearest
   // existing parent).
   bool (*freeSpace)(const std::wstring& path, uint64_t& bytes);
+  // Where the volume that freeSpace measures for path is mounted (the same
+  // nearest existing parent); empty when it cannot be told.
+  std::wstring (*mountPoint)(const std::wstring& path);
 
   // Process and environment.
   std::wstring (*tempFolder)();
@@ -108,6 +112,8 @@ const PlatformOps& nativePlatform();
 class ScopedPlatformOverride {
  public:
   explicit ScopedPlatformOverride(const PlatformOps& ops);
+  // The table is kept by address, so it must outlive the override.
+  explicit ScopedPlatformOverride(const PlatformOps&& ops) = delete;
   ~ScopedPlatformOverride();
   ScopedPlatformOverride(const ScopedPlatformOverride&) = delete;
   ScopedPlatformOverride& operator=(const ScopedPlatformOverride&) = delete;
@@ -149,7 +155,7 @@ std::vector<std::wstring> processArguments(int argc, char** argv);
 
 // The volume whose free space a destination shows ("C:\" of
 // "C:\Games\VELMO"; the path itself elsewhere) and the label naming it
-// ("C:"; the first path component elsewhere).
+// ("C:"; the mount point of its volume elsewhere).
 std::wstring volumeRoot(const std::wstring& path);
 std::wstring volumeLabel(const std::wstring& root);
 

@@ -194,7 +194,10 @@ void drawToggle(cairo_t* cr, const FontFamilies& fonts, const ToggleRegion& t, b
   cairo_new_path(cr);
   cairo_rectangle(cr, t.x, t.y, 18, 18);
   setSourceArgb(cr, 0x78000000);
-  cairo_fill_preserve(cr);
+  cairo_fill(cr);
+  // The outline runs through the centres of the box's edge pixels, so each
+  // side is one full-strength pixel wide rather than two half-strength ones.
+  cairo_rectangle(cr, pixelCentre(t.x), pixelCentre(t.y), 17, 17);
   setSourceArgb(cr, 0x96BED7F5);
   cairo_set_line_width(cr, 1);
   cairo_stroke(cr);
@@ -362,6 +365,58 @@ SurfacePtr decodeStripArt(ByteView png) {
     return nullptr;
   }
   return image;
+}
+
+namespace {
+
+// A rounded tile of the background's sky gradient with the frame's colour
+// round its edge; the caller draws the glyph and destroys the context.
+cairo_t* beginIconTile(SurfacePtr& surface, int size) {
+  surface.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size));
+  cairo_t* cr = cairo_create(surface.get());
+  applyDrawingModes(cr);
+  float s = float(size);
+  cairo_pattern_t* sky = cairo_pattern_create_linear(0, 0, 0, s);
+  cairo_pattern_add_color_stop_rgb(sky, 0, 0x08 / 255.0, 0x0B / 255.0, 0x18 / 255.0);
+  cairo_pattern_add_color_stop_rgb(sky, 1, 0x2A / 255.0, 0x3A / 255.0, 0x66 / 255.0);
+  addRoundedRect(cr, {s * 0.04f, s * 0.04f, s * 0.92f, s * 0.92f}, s * 0.2f);
+  cairo_set_source(cr, sky);
+  cairo_fill_preserve(cr);
+  cairo_pattern_destroy(sky);
+  setSourceArgb(cr, 0xC896BEEB);
+  cairo_set_line_width(cr, std::max(s / 32.0f, 1.0f));
+  cairo_stroke(cr);
+  return cr;
+}
+
+}  // namespace
+
+SurfacePtr drawProgramIcon(int size) {
+  SurfacePtr surface;
+  cairo_t* cr = beginIconTile(surface, size);
+  drawSnowflake(cr, size * 0.5f, size * 0.5f, size * 0.34f, 0, 255);
+  cairo_destroy(cr);
+  cairo_surface_flush(surface.get());
+  return surface;
+}
+
+SurfacePtr drawQuestionIcon(int size) {
+  SurfacePtr surface;
+  cairo_t* cr = beginIconTile(surface, size);
+  double s = size;
+  setSourceArgb(cr, 0xFFEBF5FF);
+  cairo_set_line_width(cr, s * 0.11);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+  cairo_new_path(cr);
+  // The hook: an arc over the top, then down into the stem.
+  cairo_arc(cr, s * 0.5, s * 0.38, s * 0.15, kPi * 1.05, kPi * 2.25);
+  cairo_line_to(cr, s * 0.5, s * 0.6);
+  cairo_stroke(cr);
+  cairo_arc(cr, s * 0.5, s * 0.76, s * 0.065, 0, 2 * kPi);
+  cairo_fill(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(surface.get());
+  return surface;
 }
 
 SurfacePtr composeBackground(cairo_surface_t* stripArt) {

@@ -89,6 +89,12 @@ constexpr float kTitleCellY = 10, kTitleCellW = 34, kTitleCellH = 28;
 void drawTitleBarButtons(cairo_t* cr, const FontFamilies& fonts, bool musicAvailable, bool muted, float mouseX,
                          float mouseY);
 
+// Square icons in the window's own art (the night-sky gradient of the
+// background, its frame colour) on a transparent ground: the program's icon
+// carries the snowflake, the question icon a question mark.
+SurfacePtr drawProgramIcon(int size);
+SurfacePtr drawQuestionIcon(int size);
+
 // Decodes the strip-art PNG from memory; null when it is not a PNG, is
 // damaged or is larger than the wizard could sensibly show.
 SurfacePtr decodeStripArt(ByteView png);

@@ -251,6 +251,15 @@ TEST(Toggle, BoxTickAndLabel) {
   drawToggle(on.cr, f, t, true);
   // Box interior: 0x78000000 over the ground when not ticked.
   EXPECT_LE(colourDistance(off.at(33, 27), over(0x78000000, ground)), 1);
+  // The outline is the box's outermost pixels at full strength, nothing
+  // bleeding outside or inwards.
+  const Argb edge = over(0x96BED7F5, over(0x78000000, ground));
+  for (auto [x, y] : {std::pair{20, 29}, {37, 29}, {28, 20}, {28, 37}}) {
+    EXPECT_LE(colourDistance(off.at(x, y), edge), 2) << x << "," << y;
+  }
+  EXPECT_EQ(off.at(19, 29), ground);
+  EXPECT_EQ(off.at(28, 38), ground);
+  EXPECT_LE(colourDistance(off.at(21, 29), over(0x78000000, ground)), 1);
   // The tick's long stroke passes through (x + 11.5, y + 8.5).
   EXPECT_LE(colourDistance(on.at(31, 28), 0xFFAAEBFF), 40);
   EXPECT_NE(on.at(31, 28), off.at(31, 28));
@@ -260,6 +269,23 @@ TEST(Toggle, BoxTickAndLabel) {
     for (int x = 46; x < 200; ++x) labelInk += off.at(x, y) != ground;
   EXPECT_GT(labelInk, 50);
   EXPECT_EQ(off.at(42, 30), ground);  // the gap between box and label
+}
+
+TEST(Icons, ProgramAndQuestionIconsInTheWindowsArt) {
+  for (int size : {16, 48, 128}) {
+    SurfacePtr program = drawProgramIcon(size), question = drawQuestionIcon(size);
+    ASSERT_EQ(cairo_image_surface_get_width(program.get()), size);
+    ASSERT_EQ(cairo_image_surface_get_height(question.get()), size);
+    // Transparent corners, an opaque dark tile, a light glyph.
+    EXPECT_EQ(readPixel(program.get(), 0, 0) >> 24, 0u);
+    EXPECT_EQ(readPixel(question.get(), size - 1, size - 1) >> 24, 0u);
+    Argb tile = readPixel(question.get(), size / 4, size / 5);
+    EXPECT_EQ(tile >> 24, 0xFFu);
+    EXPECT_LT(ch(tile, 16), 0x40);
+    EXPECT_GT(ch(readPixel(program.get(), size / 2, size / 2), 8), 0xC0) << size;        // the flake's hub
+    EXPECT_GT(ch(readPixel(question.get(), size / 2, size * 76 / 100), 8), 0xC0) << size;  // the dot
+    EXPECT_LT(ch(readPixel(question.get(), size / 2, size * 38 / 100), 8), 0x80) << size;  // inside the hook
+  }
 }
 
 // --- path field ---------------------------------------------------------------------------------

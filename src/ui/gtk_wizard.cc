@@ -197,10 +197,32 @@ bool chooseFolder(WizardWindow* w, const std::wstring& current, std::wstring& fo
   return runChooser(chooser, folder);
 }
 
+GdkPixbuf* pixbufOf(const SurfacePtr& surface) {
+  int size = cairo_image_surface_get_width(surface.get());
+  return gdk_pixbuf_get_from_surface(surface.get(), 0, 0, size, size);
+}
+
+// The program's icon at the sizes taskbars and switchers ask for; every
+// window of the process, dialogs included, shows it.
+void setProgramIcon() {
+  GList* icons = nullptr;
+  for (int size : {16, 32, 48, 64, 128}) icons = g_list_append(icons, pixbufOf(drawProgramIcon(size)));
+  gtk_window_set_default_icon_list(icons);
+  g_list_free_full(icons, g_object_unref);
+}
+
 bool askYesNo(WizardWindow* w, const std::wstring& text, const std::wstring& caption) {
   GtkWidget* dialog =
       gtk_message_dialog_new(parentOf(w), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
                              GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO, "%s", utf8(text).c_str());
+  // GTK 3 message dialogs show no icon of their own any more.
+  GdkPixbuf* question = pixbufOf(drawQuestionIcon(48));
+  GtkWidget* image = gtk_image_new_from_pixbuf(question);
+  g_object_unref(question);
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog), image);
+  G_GNUC_END_IGNORE_DEPRECATIONS
+  gtk_widget_show(image);
   gtk_window_set_title(GTK_WINDOW(dialog), utf8(caption).c_str());
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
   int response = gtk_dialog_run(GTK_DIALOG(dialog));
@@ -345,6 +367,7 @@ int runWizard(Startup& startup, InstallState& install) {
     return 1;
   }
   g_set_application_name(utf8(kWizardTitle).c_str());
+  setProgramIcon();
 
   // Never freed: a worker that outlived the window may still announce its end.
   WizardWindow* w = new WizardWindow;

@@ -180,8 +180,8 @@ class WizardControllerTest : public ::testing::Test {
     startup = demo->startup;
     // A worker that outlives a failed test must still find its controller
     // and state: like the window's, they are never freed.
-    install = new InstallState;
-    c = new WizardController;
+    install = test::keptUntilExit(new InstallState);
+    c = test::keptUntilExit(new WizardController);
     initWizardController(*c, startup, *install);
     c->desktop = fake.services();
   }
@@ -702,7 +702,7 @@ TEST(WizardMusic, MuteSetsTheDeviceVolumeAndClosingStopsTheThread) {
   Startup s;
   s.pack = owned.pack;
   InstallState state;
-  auto* player = new MusicPlayer;  // the thread may outlive a failed test
+  auto* player = test::keptUntilExit(new MusicPlayer);  // the thread may outlive a failed test
   WizardController c;
   initWizardController(c, s, state);
   startWizardMusic(c, *player, kFakeMusic);

@@ -32,11 +32,16 @@ struct FakeFreeSpace {
     out = bytes;
     return true;
   }
+  // A disk mounted at /media/usb; everything else on the root volume.
+  static std::wstring mountedAt(const std::wstring& path) {
+    return path.starts_with(L"/media/usb") ? L"/media/usb" : L"/";
+  }
 };
 
 PlatformOps withFakeFreeSpace() {
   PlatformOps ops = platform();
   ops.freeSpace = FakeFreeSpace::query;
+  ops.mountPoint = FakeFreeSpace::mountedAt;
   return ops;
 }
 
@@ -266,7 +271,8 @@ TEST(Regions, ChooseXapkButtonsAndNextGuard) {
 
 TEST(Regions, DestinationTogglesAndInstallGuard) {
   Harness h;
-  ScopedPlatformOverride fake(withFakeFreeSpace());
+  const PlatformOps ops = withFakeFreeSpace();
+  ScopedPlatformOverride fake(ops);
   FakeFreeSpace::ok = true;
   FakeFreeSpace::bytes = 100ull << 30;
   h.state.screen = WizardScreen::ChooseDestination;
@@ -373,7 +379,8 @@ TEST(Regions, InstallingFinishedFailedAndUnknownScreens) {
 // --- the space line ------------------------------------------------------------------------------------
 
 TEST(SpaceLine, TextRootAndSufficiency) {
-  ScopedPlatformOverride fake(withFakeFreeSpace());
+  const PlatformOps ops = withFakeFreeSpace();
+  ScopedPlatformOverride fake(ops);
   FakeFreeSpace::ok = true;
   FakeFreeSpace::bytes = 5ull << 30;
 
@@ -392,8 +399,11 @@ TEST(SpaceLine, TextRootAndSufficiency) {
   EXPECT_EQ(volumeLabel(L"D:\\"), L"D:");
   EXPECT_EQ(volumeRoot(L"D:"), L"D:");
 #else
-  EXPECT_EQ(volumeLabel(volumeRoot(L"/srv/games/VELMO")), L"/srv");
+  // The label names the mount point whose free bytes are shown.
+  EXPECT_EQ(volumeLabel(volumeRoot(L"/srv/games/VELMO")), L"/");
   EXPECT_EQ(volumeLabel(L"/"), L"/");
+  EXPECT_EQ(computeSpaceLine(1000, L"/media/usb/Games/VELMO").text,
+            L"Space needed: 1 KB  (+ 220 MB temporary)     Free on /media/usb 5.0 GB");
 #endif
 
   FakeFreeSpace::bytes = 1000 + kFreeSpaceMargin;
@@ -483,7 +493,8 @@ TEST(Frame, ProgressOnTheInstallingScreen) {
 
 TEST(Screens, RenderEveryScreen) {
   const char* dir = std::getenv("VELMO_SCREENS_DIR");
-  ScopedPlatformOverride fake(withFakeFreeSpace());
+  const PlatformOps ops = withFakeFreeSpace();
+  ScopedPlatformOverride fake(ops);
   FakeFreeSpace::ok = true;
   FakeFreeSpace::bytes = 37ull << 30;
 

@@ -43,6 +43,14 @@ bool findEntry(XapkSource& s, XapkArchive archive, const std::wstring& entryPath
 
 }  // namespace
 
+bool statXapkEntry(XapkSource& s, XapkArchive archive, const std::wstring& entryPath, ZipEntryStat& stat,
+                   std::wstring& errorText) {
+  FoundEntry found;
+  if (!findEntry(s, archive, entryPath, found, errorText)) return false;
+  stat = std::move(found.st);
+  return true;
+}
+
 bool parseFingerprintLine(const std::string& line, FingerprintLine& f) {
   size_t bar1 = line.find('|');
   if (bar1 == std::string::npos || bar1 + 1 == line.size()) return false;
@@ -84,7 +92,9 @@ bool extractEntryToFile(XapkSource& s, XapkArchive archive, const std::wstring& 
   os.closeFile(f);
   if (ok && sink.crc == expectedCrc && sink.written == expectedSize) return true;
   os.deleteFile(destination);
-  errorText = (cancel && cancel->load()) ? L"Cancelled." : L"The XAPK entry failed its CRC (" + entryPath + L").";
+  if (cancel && cancel->load()) errorText = L"Cancelled.";
+  else if (sink.writeFailed) errorText = L"Could not write\n" + destination;
+  else errorText = L"The XAPK entry failed its CRC (" + entryPath + L").";
   return false;
 }
 

@@ -13,6 +13,11 @@ namespace velmo {
 // before anything is allocated.
 constexpr uint64_t kMaxEntryInMemory = uint64_t(1) << 30;
 
+// What the inner archive records for an entry, for checks before reading
+// it; fails with the same messages as the extractions.
+bool statXapkEntry(XapkSource& source, XapkArchive archive, const std::wstring& entryPath, ZipEntryStat& stat,
+                   std::wstring& errorText);
+
 bool extractEntryToFile(XapkSource& source, XapkArchive archive, const std::wstring& entryPath,
                         const std::wstring& destination, uint64_t expectedSize, uint32_t expectedCrc,
                         const std::atomic<bool>* cancel, std::wstring& errorText);

@@ -19,17 +19,19 @@ bool endsWithLower(const std::wstring& name, const wchar_t* suffix) {
   return lower.size() > 4 && lower.compare(lower.size() - 4, 4, suffix) == 0;
 }
 
-enum class CopyResult { Ok, NotCreated, Damaged };
+enum class CopyResult { Ok, NotWritten, Damaged };
 
 // Streams one XAPK entry into a temporary copy, proving its CRC-32.
 CopyResult copyInnerArchive(XapkSource& s, int64_t index, const std::wstring& path, uint32_t crc) {
   const PlatformOps& os = platform();
   FileHandle f = os.createNewFile(path);
-  if (f == kInvalidFile) return CopyResult::NotCreated;
+  if (f == kInvalidFile) return CopyResult::NotWritten;
   ExtractSink sink;
   sink.file = f;
   bool ok = s.xapk.extractToCallback(uint64_t(index), extractSinkWrite, &sink);
   os.closeFile(f);
+  // A full temporary drive is the machine's fault, not the XAPK's.
+  if (sink.writeFailed) return CopyResult::NotWritten;
   return ok && sink.crc == crc ? CopyResult::Ok : CopyResult::Damaged;
 }
 
@@ -196,12 +198,12 @@ bool openXapk(XapkSource& s, const PatchPack& pack, const std::wstring& path, st
   errorText.clear();
 
   switch (copyInnerArchive(s, apkIndex, s.apkPath, apkStat.crc32)) {
-    case CopyResult::NotCreated: return fail(L"Could not write the temporary APK.");
+    case CopyResult::NotWritten: return fail(L"Could not write the temporary APK.");
     case CopyResult::Damaged: return fail(L"The XAPK's APK is damaged (" + apkEntry + L").");
     case CopyResult::Ok: break;
   }
   switch (copyInnerArchive(s, obbIndex, s.obbPath, obbStat.crc32)) {
-    case CopyResult::NotCreated: return fail(L"Could not write the temporary OBB.");
+    case CopyResult::NotWritten: return fail(L"Could not write the temporary OBB.");
     case CopyResult::Damaged: return fail(L"The XAPK's OBB is damaged (" + obbEntry + L").");
     case CopyResult::Ok: break;
   }

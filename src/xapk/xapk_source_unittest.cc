@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -102,6 +103,12 @@ TEST_F(XapkTest, OpenFailuresEachGiveTheirMessageAndLeaveNothingAfterClose) {
   EXPECT_FALSE(openXapk(source, pack.pack, wide(dir / "plain.txt"), error));
   EXPECT_EQ(error, L"The XAPK is missing or is not a zip file.");
   EXPECT_FALSE(openXapk(source, pack.pack, wide(dir / "missing.xapk"), error));
+  EXPECT_EQ(error, L"The XAPK is missing or is not a zip file.");
+  // Neither a pipe (which would wait for a writer) nor a folder is a file.
+  ASSERT_EQ(::mkfifo((dir / "pipe.xapk").c_str(), 0600), 0);
+  EXPECT_FALSE(openXapk(source, pack.pack, wide(dir / "pipe.xapk"), error));
+  EXPECT_EQ(error, L"The XAPK is missing or is not a zip file.");
+  EXPECT_FALSE(openXapk(source, pack.pack, wide(dir.path()), error));
   EXPECT_EQ(error, L"The XAPK is missing or is not a zip file.");
   std::wstring text;
   EXPECT_FALSE(verifyXapkFingerprint(source, pack.pack, text));
@@ -334,7 +341,7 @@ TEST_F(XapkTest, CancelAndFullDiskDeleteThePartialFile) {
     EXPECT_FALSE(extractEntryToFile(source, XapkArchive::Apk, L"assets/bin/Data/big", wide(dir / "big"), big.size(),
                                     crcOf(big), nullptr, error));
   }
-  EXPECT_EQ(error, L"The XAPK entry failed its CRC (assets/bin/Data/big).");
+  EXPECT_EQ(error, L"Could not write\n" + wide(dir / "big"));  // the disk, not the XAPK, is at fault
   EXPECT_FALSE(exists(dir / "big"));
 
   // The same fault while the XAPK's OBB is copied out.
@@ -342,7 +349,7 @@ TEST_F(XapkTest, CancelAndFullDiskDeleteThePartialFile) {
   ScopedPlatformOverride seam(ops);
   layout.obbEntries = {{"TITMN01A.unity3d", randomBytes(5 * 1024 * 1024, 2), true}};
   EXPECT_FALSE(open(error));
-  EXPECT_EQ(error, L"The XAPK's OBB is damaged (" + wide(layout.obbName) + L").");
+  EXPECT_EQ(error, L"Could not write the temporary OBB.");
 }
 
 TEST_F(XapkTest, ExtractToMemoryNeverTrustsTheClaimedSize) {
@@ -378,6 +385,11 @@ TEST_F(XapkTest, ExtractToMemoryNeverTrustsTheClaimedSize) {
   EXPECT_EQ(error, L"The XAPK entry failed its CRC (longer).");
   EXPECT_FALSE(extractEntryToMemory(source, XapkArchive::Apk, L"shorter", out, error));
   EXPECT_EQ(error, L"The XAPK entry failed its CRC (shorter).");
+  // Streamed, the same lie is still the entry's fault.
+  EXPECT_FALSE(extractEntryToFile(source, XapkArchive::Apk, L"longer", wide(dir / "l"), payload.size() - 1,
+                                  raw[1].crc32, nullptr, error));
+  EXPECT_EQ(error, L"The XAPK entry failed its CRC (longer).");
+  EXPECT_FALSE(exists(dir / "l"));
 }
 
 TEST(XapkInfo, ParsesKeyValueLines) {

@@ -107,11 +107,12 @@ struct ExtractSink {
   uint64_t written = 0;       // bytes written so far
   uint64_t expectedSize = 0;  // carried for the caller; the callback ignores it
   const std::atomic<bool>* cancel = nullptr;  // checked before every chunk; may be null
+  bool writeFailed = false;  // set when the destination refused a chunk (a full disk, a size limit)
 };
 
 // ZipWriteCallback over an ExtractSink: returns 0 (abandoning the entry) when
-// cancel is set or the write fails, else writes the chunk, folds it into
-// `crc` and `written` and returns its size.
+// cancel is set or the write fails (noting `writeFailed`), else writes the
+// chunk, folds it into `crc` and `written` and returns its size.
 size_t extractSinkWrite(void* opaque, uint64_t offset, const void* data, size_t size);
 
 }  // namespace velmo

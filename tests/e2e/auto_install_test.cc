@@ -129,6 +129,15 @@ TEST_F(AutoInstall, BadInputsGiveTheirMessageAndLeaveNothingBehind) {
   EXPECT_EQ(log(), "usage: VELMO Patcher.exe /auto <xapk> <dest>");
 }
 
+TEST_F(AutoInstall, AFileSizeLimitEndsInTheNormalFailurePath) {
+  // 250 blocks of 512 bytes (sh): the XAPK's copies fit, VELMO.exe does not.
+  std::string game = out / "game";
+  EXPECT_EQ(run(xapk, game, "ulimit -f 250;"), 1);
+  EXPECT_EQ(log().rfind("Could not ", 0), 0u) << log();
+  EXPECT_FALSE(exists(game));
+  EXPECT_TRUE(fs::is_empty(tmp.path()));
+}
+
 TEST_F(AutoInstall, ADamagedDeltaStopsTheJobWithItsMessage) {
   // Re-embed the pack with one delta blob damaged; its digest is rebuilt, so
   // only the delta itself is wrong.

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/platform.h"
+
 namespace velmo::test {
 
 PatchFixture::PatchFixture() {
@@ -23,6 +25,24 @@ bool PatchFixture::open() {
   if (!loadPatchPackFrom(container, digest, pack)) return false;
   std::wstring error;
   return openXapk(source, pack, wide(dir / "game.xapk"), error);
+}
+
+namespace {
+uint64_t gBytesRead = 0;
+bool countingRead(FileHandle file, uint64_t offset, void* data, size_t size, size_t& got) {
+  bool ok = nativePlatform().readFileAt(file, offset, data, size, got);
+  gBytesRead += got;
+  return ok;
+}
+}  // namespace
+
+uint64_t bytesReadDuring(const std::function<void()>& run) {
+  PlatformOps ops = platform();
+  ops.readFileAt = countingRead;
+  ScopedPlatformOverride seam(ops);
+  gBytesRead = 0;
+  run();
+  return gBytesRead;
 }
 
 }  // namespace velmo::test

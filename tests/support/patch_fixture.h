@@ -1,5 +1,6 @@
 #pragma once
 // An opened XAPK and a pack built around it, for the delta and bundle tests.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,5 +25,9 @@ struct PatchFixture {
   bool open();
   std::wstring output(const std::string& name) { return wide(dir / name); }
 };
+
+// Bytes read from files while `run` runs (every file read goes through the
+// platform's positional read).
+uint64_t bytesReadDuring(const std::function<void()>& run);
 
 }  // namespace velmo::test

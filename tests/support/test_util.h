@@ -22,6 +22,16 @@ class TempDir {
   std::string path_;
 };
 
+// Keeps an object for the rest of the process and still reachable, so leak
+// checkers do not count it: for what a worker thread that outlived a failed
+// test may still touch.
+template <class T>
+T* keptUntilExit(T* object) {
+  static auto* kept = new std::vector<const void*>;
+  kept->push_back(object);
+  return object;
+}
+
 // A path's bytes as the platform calls take them.
 std::wstring wide(const std::string& path);
 bool writeText(const std::string& path, const std::string& text);

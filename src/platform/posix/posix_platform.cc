@@ -23,8 +23,16 @@ namespace {
 std::string sys(const std::wstring& path) { return pathToBytes(path); }
 
 FileHandle openFileRead(const std::wstring& path) {
-  int fd = ::open(sys(path).c_str(), O_RDONLY | O_CLOEXEC);
-  return fd < 0 ? kInvalidFile : FileHandle(fd);
+  // Non-blocking only for the open itself: a FIFO would otherwise wait for a
+  // writer for ever. Anything but a regular file is refused.
+  int fd = ::open(sys(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return kInvalidFile;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, O_RDONLY) != 0) {
+    ::close(fd);
+    return kInvalidFile;
+  }
+  return FileHandle(fd);
 }
 
 FileHandle createFile(const std::wstring& path) {
@@ -213,6 +221,32 @@ bool freeSpace(const std::wstring& path, uint64_t& bytes) {
   }
 }
 
+std::wstring mountPoint(const std::wstring& path) {
+  std::string p = sys(path);
+  if (p.empty()) p = ".";
+  struct stat st;
+  while (::stat(p.c_str(), &st) != 0) {
+    if (p == "/" || p == ".") return std::wstring();
+    size_t cut = p.find_last_of('/');
+    if (cut == std::string::npos) p = ".";
+    else p.erase(cut == 0 ? 1 : cut);
+  }
+  char* real = ::realpath(p.c_str(), nullptr);
+  if (!real) return std::wstring();
+  std::string at = real;
+  std::free(real);
+  // Up the folders while the parent still lies on the same device.
+  while (at != "/") {
+    std::string parent = at;
+    size_t cut = parent.find_last_of('/');
+    parent.erase(cut == 0 ? 1 : cut);
+    struct stat up;
+    if (::stat(parent.c_str(), &up) != 0 || up.st_dev != st.st_dev) break;
+    at = parent;
+  }
+  return fromUtf8(at);
+}
+
 std::wstring tempFolder() {
   const char* t = std::getenv("TMPDIR");
   std::string dir = (t && *t) ? t : "/tmp";
@@ -291,6 +325,7 @@ const PlatformOps kPosixOps = {
     .moveReplace = moveReplace,
     .flushDirectory = flushDirectory,
     .freeSpace = freeSpace,
+    .mountPoint = mountPoint,
     .tempFolder = tempFolder,
     .getEnvironment = getEnvironment,
     .executablePath = executablePath,

@@ -205,6 +205,14 @@ bool freeSpace(const std::wstring& path, uint64_t& bytes) {
   return false;
 }
 
+// The folder the volume holding path is mounted at ("C:\\", or a mount
+// folder); empty when it cannot be told.
+std::wstring mountPoint(const std::wstring& path) {
+  wchar_t buf[MAX_PATH + 1];
+  if (!GetVolumePathNameW(path.c_str(), buf, MAX_PATH + 1)) return std::wstring();
+  return buf;
+}
+
 std::wstring tempFolder() {
   wchar_t buf[MAX_PATH + 1];
   DWORD n = GetTempPathW(MAX_PATH + 1, buf);
@@ -295,6 +303,7 @@ const PlatformOps kWin32Ops = {
     .moveReplace = moveReplace,
     .flushDirectory = flushDirectory,
     .freeSpace = freeSpace,
+    .mountPoint = mountPoint,
     .tempFolder = tempFolder,
     .getEnvironment = getEnvironment,
     .executablePath = executablePath,
