@@ -80,7 +80,7 @@ std::map<std::string, std::string> treeSnapshot(const std::string& root) {
     } else if (it->is_directory()) {
       out[rel] = "<dir>";
     } else {
-      out[rel] = readText(it->path());
+      out[rel] = readText(it->path().string());
     }
   }
   return out;

@@ -19,9 +19,9 @@ FileHandle fileOf(HANDLE h) { return h == INVALID_HANDLE_VALUE ? kInvalidFile : 
 constexpr size_t kMaxIo = size_t(1) << 30;
 
 FileHandle openFileRead(const std::wstring& path) {
-  // Others may read, and rename or delete the file meanwhile (the handle
-  // keeps reading what it opened), as on POSIX.
-  return fileOf(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+  // Others may read, write, and rename or delete the file meanwhile (the
+  // handle keeps reading what it opened), as on POSIX.
+  return fileOf(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
@@ -78,7 +78,17 @@ bool fileSize(FileHandle file, uint64_t& size) {
   return true;
 }
 
-bool flushFile(FileHandle file) { return FlushFileBuffers(handleOf(file)) != 0; }
+bool flushFile(FileHandle file) {
+  if (FlushFileBuffers(handleOf(file))) return true;
+  if (GetLastError() != ERROR_ACCESS_DENIED) return false;
+  // A handle opened for reading may not flush; a writing one to the same
+  // file may (readers share writing for this).
+  HANDLE writer = ReOpenFile(handleOf(file), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  if (writer == INVALID_HANDLE_VALUE) return false;
+  bool ok = FlushFileBuffers(writer) != 0;
+  CloseHandle(writer);
+  return ok;
+}
 
 void closeFile(FileHandle file) {
   if (file != kInvalidFile) CloseHandle(handleOf(file));
