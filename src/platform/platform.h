@@ -63,6 +63,8 @@ struct PlatformOps {
   uint32_t (*tickCount)();
   uint32_t (*processId)();
   void (*sleepMs)(uint32_t ms);
+  // Installed memory in bytes; 0 when unknown.
+  uint64_t (*physicalMemory)();
 };
 
 // The operations in force.

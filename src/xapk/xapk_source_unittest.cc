@@ -232,7 +232,7 @@ TEST_F(XapkTest, CancelAndFullDiskDeleteThePartialFile) {
   {
     ScopedPlatformOverride seam(ops);
     EXPECT_FALSE(extractEntryToFile(source, XapkArchive::Apk, L"assets/bin/Data/big", wide(dir / "big"), big.size(),
-                                    crcOf(big), &cancel, error));
+                                    crcOf(big), [&](uint64_t) { return !cancel.load(); }, error));
   }
   EXPECT_EQ(error, L"Cancelled.");
   EXPECT_FALSE(exists(dir / "big"));
@@ -242,7 +242,7 @@ TEST_F(XapkTest, CancelAndFullDiskDeleteThePartialFile) {
   {
     ScopedPlatformOverride seam(ops);
     EXPECT_FALSE(extractEntryToFile(source, XapkArchive::Apk, L"assets/bin/Data/big", wide(dir / "big"), big.size(),
-                                    crcOf(big), nullptr, error));
+                                    crcOf(big), {}, error));
   }
   EXPECT_EQ(error, L"The XAPK entry failed its CRC (assets/bin/Data/big).");
   EXPECT_FALSE(exists(dir / "big"));

@@ -268,7 +268,10 @@ bool ZipReader::extractToMemory(uint64_t index, uint64_t maxSize, Bytes& out) {
 
 size_t extractSinkWrite(void* opaque, uint64_t /*offset*/, const void* data, size_t size) {
   auto* sink = static_cast<ExtractSink*>(opaque);
-  if (sink->cancel && sink->cancel->load(std::memory_order_relaxed)) return 0;
+  if (!keepGoing(sink->progress, size)) {
+    sink->stopped = true;
+    return 0;
+  }
   if (sink->file == kInvalidFile || !platform().writeFile(sink->file, data, size)) return 0;
   sink->crc = crc32Update(sink->crc, data, size);
   sink->written += size;

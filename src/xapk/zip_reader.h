@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "common/bytes.h"
+#include "common/progress.h"
 #include "platform/platform.h"
 
 struct zip;  // libzip's archive handle (zip_t)
@@ -106,12 +107,13 @@ struct ExtractSink {
   uint32_t crc = 0;           // running CRC-32 of the bytes written
   uint64_t written = 0;       // bytes written so far
   uint64_t expectedSize = 0;  // carried for the caller; the callback ignores it
-  const std::atomic<bool>* cancel = nullptr;  // checked before every chunk; may be null
+  ProgressFn progress;        // told of every chunk before it is written; may be empty
+  bool stopped = false;       // set when progress asked to stop
 };
 
 // ZipWriteCallback over an ExtractSink: returns 0 (abandoning the entry) when
-// cancel is set or the write fails, else writes the chunk, folds it into
-// `crc` and `written` and returns its size.
+// progress asks to stop or the write fails, else writes the chunk, folds it
+// into `crc` and `written` and returns its size.
 size_t extractSinkWrite(void* opaque, uint64_t offset, const void* data, size_t size);
 
 }  // namespace velmo
