@@ -15,15 +15,21 @@ bool readEntrySource(XapkSource& source, const PackEntry& entry, EntrySource& ou
 bool buildPatchedEntry(const PatchPack& pack, const PackEntry& entry, const EntrySource& source,
                        const std::wstring& outputPath, const ProgressFn& progress, std::wstring& message) {
   Bytes output;
+  // Nothing more is written once the job stops.
+  auto stopped = [&] {
+    if (keepGoing(progress, 0)) return false;
+    message = L"Cancelled.";
+    return true;
+  };
   if (entry.kind == BundlePatch) {
-    if (!patchBundle(pack, entry, source.bytes, output, message, progress)) return false;
+    if (!patchBundle(pack, entry, source.bytes, output, message, progress) || stopped()) return false;
     if (!writeWholeFile(outputPath, output)) {
       message = L"Could not write\n" + outputPath;
       return false;
     }
     return true;
   }
-  if (!applyFileDelta(pack, entry, source.bytes, source.crc, output, message, progress)) return false;
+  if (!applyFileDelta(pack, entry, source.bytes, source.crc, output, message, progress) || stopped()) return false;
   if (!writeWholeFile(outputPath, output)) {
     message = L"The patched file did not match (" + entry.targetPath + L").";
     return false;

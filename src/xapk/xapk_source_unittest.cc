@@ -133,6 +133,7 @@ TEST_F(XapkTest, SuffixSearchKeepsTheStoredCapitals) {
 
 TEST_F(XapkTest, ReopeningRebuildsTheTemporaryFolder) {
   ASSERT_TRUE(usePack("", "1|x"));
+  layout.storeInner = false;
   std::wstring error;
   ASSERT_TRUE(open(error)) << toUtf8(error);
   std::string folder = toUtf8(source.tempFolder);
@@ -151,7 +152,14 @@ TEST_F(XapkTest, TemporarySpaceIsCheckedWhenItCanBe) {
   };
   std::wstring error;
   {
+    // Stored inner archives are read where they lie: no copy, no space needed.
     ScopedPlatformOverride seam(ops);
+    ASSERT_TRUE(open(error)) << toUtf8(error);
+    EXPECT_TRUE(fs::is_empty(toUtf8(source.tempFolder)));
+    Bytes read;
+    ASSERT_TRUE(extractEntryToMemory(source, XapkArchive::Apk, L"assets/bin/Data/big", read, error));
+    EXPECT_EQ(read, big);
+    layout.storeInner = false;
     EXPECT_FALSE(open(error));
   }
   EXPECT_EQ(error.rfind(L"Not enough temporary disk space for the XAPK's inner archives.\nNeed 131 MB; 1 KB are free.", 0),
@@ -250,6 +258,7 @@ TEST_F(XapkTest, CancelAndFullDiskDeleteThePartialFile) {
   // The same fault while the XAPK's OBB is copied out.
   gWritesBeforeFailure = 5;  // the APK copy (four chunks) fits, the OBB does not
   ScopedPlatformOverride seam(ops);
+  layout.storeInner = false;
   layout.obbEntries = {{"TITMN01A.unity3d", randomBytes(5 * 1024 * 1024, 2), true}};
   EXPECT_FALSE(open(error));
   EXPECT_EQ(error, L"The XAPK's OBB is damaged (" + wide(layout.obbName) + L").");

@@ -74,6 +74,10 @@ struct ZipReader {
   // Same over `length` bytes of the file from `offset` (clipped to the file):
   // an archive stored inside another one, read in place.
   bool openRange(const std::wstring& path, uint64_t offset, uint64_t length);
+  // Same over entry `index` of the open archive `outer`, which must be stored
+  // (not compressed): read in place through outer, which must stay open
+  // longer than this reader. Fails for a compressed entry.
+  bool openStoredEntry(ZipReader& outer, uint64_t index);
   // Same over a copy of `image`, for tests and fuzzing.
   bool openMemory(ByteView image);
   // Safe on a closed reader.
