@@ -60,7 +60,10 @@ bool patchBundle(const PatchPack& pack, const PackEntry& entry, ByteView bundle,
     Bytes out;
     ByteView sourceRange = ByteView(decoded).subspan(size_t(seg.sourceOffset), size_t(seg.sourceLength));
     ByteView deltaRange = ByteView(blob).subspan(size_t(consumed), size_t(seg.deltaLength));
-    if (!pa30Apply(sourceRange, deltaRange, seg.targetLength, out) || out.size() != seg.targetLength) {
+    // Polled only: the units of a bundle are its decoded and re-encoded bytes.
+    auto poll = [&](uint64_t) { return keepGoing(progress, 0); };
+    if (!pa30Apply(sourceRange, deltaRange, seg.targetLength, out, poll) || out.size() != seg.targetLength) {
+      if (!keepGoing(progress, 0)) return fail(L"Cancelled.");
       return fail(L"Could not apply the bundle delta for " + targetPath + L".");
     }
     patched.insert(patched.end(), out.begin(), out.end());

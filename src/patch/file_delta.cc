@@ -18,14 +18,10 @@ bool applyFileDelta(const PatchPack& pack, const PackEntry& entry, ByteView sour
     message = L"The delta data is damaged (" + entry.targetPath + L").";
     return false;
   }
-  if (!keepGoing(progress, 0)) {
-    message = L"Cancelled.";
-    return false;
-  }
   // Room for a result somewhat off the expected size, so that it reaches
   // the size check below rather than being refused as a broken delta.
   uint64_t maxTarget = entry.size + entry.size / 2 + (1u << 20);
-  if (!pa30Apply(source, delta, maxTarget, output)) {
+  if (!pa30Apply(source, delta, maxTarget, output, progress)) {
     message = L"Could not apply the delta for " + entry.targetPath + L".";
     return false;
   }
@@ -33,7 +29,6 @@ bool applyFileDelta(const PatchPack& pack, const PackEntry& entry, ByteView sour
     message = L"The patched file did not match (" + entry.targetPath + L").";
     return false;
   }
-  keepGoing(progress, output.size());
   return true;
 }
 

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/crc32.h"
 #include "common/utf8.h"
 #include "install/folder_ops.h"
 #include "pack/pack_items.h"

@@ -4,7 +4,6 @@
 // names are the raw bytes of the central directory, lookup folds only ASCII
 // letters, and every extraction proves its length and CRC-32 itself instead
 // of trusting what the archive claims.
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
