@@ -1,23 +1,78 @@
-// The whole install on a demo game (velmo-demo-game DIR --scale ...):
-// time, bytes planned against the expected tree, and what flushing the
-// staged files to disk costs.
+// The whole install on a demo game (velmo-demo-game DIR --scale ...), once
+// with one worker and once with all cores: wall time of the job, CPU time and peak RSS of open and job, and
+// wall time against the floor, which is timed in the same run by running
+// liblzma alone over the same bundle payloads: max(largest, sum / workers).
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "common/utf8.h"
-#include "install/folder_ops.h"
+#include "install/build_pipeline.h"
 #include "install/install_job.h"
+#include "patch/lzma_raw.h"
+#include "patch/unityweb.h"
 #include "velmo-pack/tool_io.h"
 #include "xapk/xapk_extract.h"
 
 using namespace velmo;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double cpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Peak resident memory since the last reset, from /proc/self/status.
+void resetPeak() {
+  if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+    std::fputs("5", f);
+    std::fclose(f);
+  }
+}
+double peakMiB() {
+  FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return 0;
+  char line[256];
+  double kib = 0;
+  while (std::fgets(line, sizeof line, f)) {
+    if (std::sscanf(line, "VmHWM: %lf", &kib) == 1) break;
+  }
+  std::fclose(f);
+  return kib / 1024;
+}
+
+// Encode time of every bundle payload of the expected tree, liblzma alone.
+std::vector<double> encodeTimes(const std::string& expected) {
+  std::vector<double> times;
+  for (auto& f : fs::recursive_directory_iterator(expected)) {
+    if (!f.is_regular_file() || f.path().extension() != ".unity3d") continue;
+    Bytes bundle, payload, encoded;
+    UnityWebHeader h;
+    if (!readFileBytes(f.path().string(), bundle) || !parseUnityWebHeader(bundle, h)) continue;
+    if (lzmaDecodeRaw(unityWebLzmaData(bundle, h), h.dictionarySize, h.lc, h.lp, h.pb, uint64_t(1) << 32,
+                      payload) != LzmaDecodeResult::Ok) {
+      continue;
+    }
+    auto t0 = Clock::now();
+    lzmaEncodeRaw(payload, encoded);
+    times.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+  }
+  return times;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -31,42 +86,64 @@ int main(int argc, char** argv) {
   PatchPack pack;
   if (!loadPatchPackFrom(container, digest, pack)) return 2;
   std::string work = "/tmp/velmo-bench-install";
-  fs::remove_all(work);
-  fs::create_directories(work);
+  unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const char* fromEnv = std::getenv("VELMO_THREADS");
+  std::vector<unsigned> runs = {1, fromEnv ? unsigned(std::atoi(fromEnv)) : cores};
 
-  XapkSource source;
-  std::wstring text;
-  auto t0 = Clock::now();
-  if (!openXapk(source, pack, fromUtf8(demo + "/harrowmere-1.0.7.xapk"), text) ||
-      !verifyXapkFingerprint(source, pack, text)) {
-    std::printf("%s\n", toUtf8(text).c_str());
-    return 1;
+  struct Run {
+    unsigned workers;
+    double wall, cpu, peak, open;
+    bool ok;
+  };
+  std::vector<Run> results;
+  uint64_t innerBytes = 0, total = 0;
+  for (unsigned workers : runs) {
+    fs::remove_all(work);
+    fs::create_directories(work);
+    setenv("VELMO_THREADS", std::to_string(workers).c_str(), 1);
+    resetPeak();
+    double cpu0 = cpuSeconds();
+    auto t0 = Clock::now();
+    XapkSource source;
+    std::wstring text;
+    if (!openXapk(source, pack, fromUtf8(demo + "/harrowmere-1.0.7.xapk"), text) ||
+        !verifyXapkFingerprint(source, pack, text)) {
+      std::printf("%s\n", toUtf8(text).c_str());
+      return 1;
+    }
+    double openS = std::chrono::duration<double>(Clock::now() - t0).count();
+    innerBytes = 0;  // what opening wrote: the copies of compressed inner archives
+    for (auto& f : fs::recursive_directory_iterator(toUtf8(source.tempFolder)))
+      if (f.is_regular_file()) innerBytes += f.file_size();
+    InstallOptions options;
+    options.destinationFolder = fromUtf8(work + "/game");
+    InstallState state;
+    InstallContext job{&pack, &source, &options, &state, L"", nullptr};
+    auto t1 = Clock::now();
+    bool ok = runInstallJob(job);
+    double wall = std::chrono::duration<double>(Clock::now() - t1).count();
+    closeXapk(source);
+    total = state.bytesTotal;
+    if (!ok) std::printf("FAILED: %s\n", toUtf8(copyErrorText(state)).c_str());
+    bool same = ok && std::system(("diff -r -q " + demo + "/expected " + work + "/game > /dev/null").c_str()) == 0;
+    results.push_back({workers, wall, cpuSeconds() - cpu0, peakMiB(), openS, same});
   }
-  double openS = std::chrono::duration<double>(Clock::now() - t0).count();
-  InstallOptions options;
-  options.destinationFolder = fromUtf8(work + "/game");
-  InstallState state;
-  InstallContext job{&pack, &source, &options, &state, L"", nullptr};
-  t0 = Clock::now();
-  bool ok = runInstallJob(job);
-  double jobS = std::chrono::duration<double>(Clock::now() - t0).count();
-  closeXapk(source);
-  uint64_t expected = 0;
-  size_t files = 0;
-  for (auto& f : fs::recursive_directory_iterator(demo + "/expected"))
-    if (f.is_regular_file()) expected += f.file_size(), ++files;
-  std::printf("%s: %zu files, bytesTotal %llu, expected tree %llu bytes (%s)\n", ok ? "installed" : "FAILED", files,
-              (unsigned long long)state.bytesTotal.load(), (unsigned long long)expected,
-              state.bytesTotal.load() == expected ? "equal" : "DIFFERENT");
-  if (!ok) std::printf("%s\n", toUtf8(copyErrorText(state)).c_str());
-  std::printf("open + check %.2f s, install job %.1f s on %u cores\n", openS, jobS, std::thread::hardware_concurrency());
-
-  // Flushing cost: the same tree written afresh, then flushed.
-  std::system(("sync && cp -r " + demo + "/expected " + work + "/fresh").c_str());
-  t0 = Clock::now();
-  flushTree(fromUtf8(work + "/fresh"));
-  double flushS = std::chrono::duration<double>(Clock::now() - t0).count();
-  std::printf("flushing %zu freshly written files: %.2f s (%.1f%% of the job)\n", files, flushS, flushS / jobS * 100);
   fs::remove_all(work);
-  return ok ? 0 : 1;
+
+  std::vector<double> enc = encodeTimes(demo + "/expected");
+  double sum = 0, largest = 0;
+  for (double t : enc) sum += t, largest = std::max(largest, t);
+  std::printf("%zu bundles: liblzma alone %.1f s in all, largest %.1f s; %u cores; budget %.0f MiB\n", enc.size(), sum,
+              largest, cores, double(pipelineLimits().memoryBudget) / (1 << 20));
+  std::printf("written: %.0f MB inner-archive copies (a copy of every inner archive would be about %.0f MB) + %.0f MB "
+              "game files\n",
+              innerBytes / 1e6, fs::file_size(demo + "/harrowmere-1.0.7.xapk") / 1e6, total / 1e6);
+  std::printf("workers  tree       open s   job s   cpu s  peak RSS MiB  floor s  wall/floor\n");
+  for (const Run& r : results) {
+    double floor = std::max(largest, sum / r.workers);
+    std::printf("%7u  %-9s  %6.1f  %6.1f  %6.1f  %12.0f  %7.1f  %10.2f\n", r.workers, r.ok ? "identical" : "DIFFERENT",
+                r.open, r.wall, r.cpu, r.peak, floor, r.wall / floor);
+  }
+  if (results.size() == 2) std::printf("speed-up %.2fx\n", results[0].wall / results[1].wall);
+  return results[0].ok && results.back().ok ? 0 : 1;
 }

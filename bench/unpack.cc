@@ -41,10 +41,9 @@ static void resetPeak() {
 }
 
 static double unpackSeconds(const PatchPack& pack, const PackEntry& e, const std::wstring& path) {
-  InstallState state;
   auto t0 = std::chrono::steady_clock::now();
   FileHandle f = platform().createFile(path);
-  UnpackSink sink{0, f, &state};
+  UnpackSink sink{0, f, {}};
   bool ok = unpackToFile(pack, e, sink);
   platform().closeFile(f);
   double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

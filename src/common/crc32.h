@@ -4,9 +4,8 @@
 
 namespace velmo {
 
-// Builds the CRC-32 tables. Called once at start-up before any other thread
-// exists; crc32Update also builds them on first use so tools and tests need
-// not remember to.
+// Makes sure the CRC-32 tables exist. Called once at start-up before any
+// other thread exists; crc32Update works without it.
 void crc32InitTable();
 
 // CRC-32/ISO-HDLC (zip, zlib), continued from an earlier value (0 to start),

@@ -4,15 +4,11 @@
 #include <thread>
 #include <vector>
 
+#include "install/build_pipeline.h"
 #include "install/folder_ops.h"
-#include "pack/pack_items.h"
-#include "patch/bundle_patch.h"
-#include "patch/file_delta.h"
 #include "platform/platform.h"
-#include "xapk/xapk_extract.h"
 
 namespace velmo {
-namespace {
 
 bool skippedByOptions(const PackEntry& e, const InstallOptions& options) {
   if (e.kind != PackFile) return false;
@@ -22,8 +18,6 @@ bool skippedByOptions(const PackEntry& e, const InstallOptions& options) {
 bool isInstallable(uint32_t kind) {
   return kind == PackFile || kind == ArchiveCopy || kind == FileDelta || kind == BundlePatch;
 }
-
-}  // namespace
 
 uint32_t parseCancelAfter(const std::wstring& value) {
   if (value.size() >= 32) return 0;
@@ -99,51 +93,8 @@ bool runInstallJob(InstallContext& job) {
   std::wstring cancelText;
   uint32_t cancelAfter = os.getEnvironment(kCancelAfterEnv, cancelText) ? parseCancelAfter(cancelText) : 0;
 
-  for (const PackEntry& e : pack.entries) {
-    if (state.cancelRequested) return failWith(L"Cancelled.");
-    if (cancelAfter != 0 && os.tickCount() - state.startTick.load() >= cancelAfter) {
-      state.cancelRequested = true;
-      return failWith(L"Cancelled.");
-    }
-    if (e.kind == Asset || skippedByOptions(e, options)) continue;
-    const std::wstring& relative = outputPathOf(e);
-    setCurrentFile(state, relative);
-    if (!isInstallable(e.kind)) continue;  // unknown kinds build nothing
-    std::wstring outputPath = joinPath(job.stagingPath, nativeRelativePath(relative));
-    createDirectoryChain(parentFolder(outputPath));
-    std::wstring message;
-    switch (e.kind) {
-      case PackFile: {
-        FileHandle f = os.createFile(outputPath);
-        if (f == kInvalidFile) return failWith(L"Could not write\n" + outputPath);
-        UnpackSink sink{0, f, &state};
-        bool ok = unpackToFile(pack, e, sink);
-        os.closeFile(f);
-        if (!ok || sink.crc != e.crc) {
-          os.deleteFile(outputPath);
-          return failWith(state.cancelRequested ? std::wstring(L"Cancelled.")
-                                                : L"Could not unpack " + relative +
-                                                      L"\n(embedded patch data damaged, or the disk is full)");
-        }
-        break;
-      }
-      case ArchiveCopy:
-        if (!extractEntryToFile(*job.source, e.source, e.sourceName, outputPath, e.size, e.crc,
-                                &state.cancelRequested, message)) {
-          return failWith(message.empty() ? L"Could not copy " + relative : message);
-        }
-        state.bytesDone.fetch_add(e.size);
-        break;
-      case FileDelta:
-        if (!applyFileDelta(pack, *job.source, e, outputPath, message)) return failWith(message);
-        state.bytesDone.fetch_add(e.size);
-        break;
-      case BundlePatch:
-        if (!patchBundle(pack, *job.source, e, outputPath, message)) return failWith(message);
-        state.bytesDone.fetch_add(e.size);
-        break;
-    }
-  }
+  std::wstring message;
+  if (!buildEntries(job, cancelAfter, pipelineLimits(), message)) return failWith(message);
   if (state.cancelRequested) return failWith(L"Cancelled.");
 
   // Every staged file reaches the disk before anything is moved (the move

@@ -36,6 +36,10 @@ struct InstallContext {
   std::function<void(bool ok)> jobFinished;
 };
 
+// A PackFile that the options leave out (strip art, launcher).
+bool skippedByOptions(const PackEntry& entry, const InstallOptions& options);
+// The kinds that produce an output file.
+bool isInstallable(uint32_t kind);
 // Bytes the job will produce with the given options.
 uint64_t planInstallBytes(const PatchPack& pack, const InstallOptions& options);
 bool runInstallJob(InstallContext& job);

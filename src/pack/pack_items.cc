@@ -67,9 +67,8 @@ bool forEachChunk(const PatchPack& pack, const PackEntry& entry, const ChunkFn& 
 
 bool unpackToFile(const PatchPack& pack, const PackEntry& entry, UnpackSink& sink) {
   return forEachChunk(pack, entry, [&](const uint8_t* data, size_t size) {
-    if (sink.state && sink.state->cancelRequested.load()) return false;
+    if (!keepGoing(sink.progress, size)) return false;
     sink.crc = crc32Update(sink.crc, data, size);
-    if (sink.state) sink.state->bytesDone.fetch_add(size);
     return platform().writeFile(sink.file, data, size);
   });
 }

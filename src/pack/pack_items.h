@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/bytes.h"
-#include "install/install_state.h"
+#include "common/progress.h"
 #include "pack/pack_loader.h"
 #include "platform/platform.h"
 
@@ -19,12 +19,12 @@ constexpr size_t kCopyChunkSize = 16 * 1024 * 1024;
 // make us reserve memory without bound.
 constexpr uint64_t kMaxDeltaBlobSize = uint64_t(1) << 31;
 
-// What unpackToFile writes through: for every chunk it checks the cancel
-// flag, continues the CRC, adds to bytesDone and writes the chunk in one call.
+// What unpackToFile writes through: for every chunk it tells progress (which
+// may stop the unpack), continues the CRC and writes the chunk in one call.
 struct UnpackSink {
   uint32_t crc = 0;
   FileHandle file = kInvalidFile;
-  InstallState* state = nullptr;
+  ProgressFn progress;
 };
 
 bool unpackToFile(const PatchPack& pack, const PackEntry& entry, UnpackSink& sink);

@@ -6,24 +6,11 @@
 #include "pack/pack_items.h"
 #include "patch/pa30.h"
 #include "patch/unityweb.h"
-#include "platform/platform.h"
-#include "xapk/xapk_extract.h"
 
 namespace velmo {
-namespace {
 
-// The stored bundle is a header and an LZMA stream of the decoded payload,
-// which no encoder grows by half; anything larger is not the expected bundle
-// and is refused before it is read into memory.
-uint64_t maxSourceBundleSize(const PackEntry& entry) {
-  uint64_t payload = std::min(entry.sourceDecodedSize, kMaxEntryInMemory);
-  return entry.headerSize + payload + payload / 2 + (uint64_t(1) << 20);
-}
-
-}  // namespace
-
-bool patchBundle(const PatchPack& pack, XapkSource& source, const PackEntry& entry, const std::wstring& outputPath,
-                 std::wstring& message) {
+bool patchBundle(const PatchPack& pack, const PackEntry& entry, ByteView bundle, Bytes& rebuilt,
+                 std::wstring& message, const ProgressFn& progress) {
   auto fail = [&](const std::wstring& text) {
     message = text;
     return false;
@@ -31,13 +18,7 @@ bool patchBundle(const PatchPack& pack, XapkSource& source, const PackEntry& ent
   const std::wstring& sourceName = entry.sourceName;
   const std::wstring& targetPath = entry.targetPath;
 
-  ZipEntryStat recorded;
-  if (!statXapkEntry(source, entry.source, sourceName, recorded, message)) return false;
-  if (recorded.uncompressedSize > maxSourceBundleSize(entry)) {
-    return fail(L"The XAPK bundle does not match the expected payload (" + sourceName + L").");
-  }
-  Bytes bundle;
-  if (!extractEntryToMemory(source, entry.source, sourceName, bundle, message)) return false;
+  rebuilt.clear();
   UnityWebHeader header;
   if (!parseUnityWebHeader(bundle, header)) {
     return fail(L"The XAPK bundle header is not supported (" + sourceName + L").");
@@ -50,7 +31,9 @@ bool patchBundle(const PatchPack& pack, XapkSource& source, const PackEntry& ent
   // so a crafted stream cannot exhaust memory.
   Bytes decoded;
   switch (lzmaDecodeRaw(unityWebLzmaData(bundle, header), header.dictionarySize, header.lc, header.lp, header.pb,
-                        entry.sourceDecodedSize, decoded)) {
+                        entry.sourceDecodedSize, decoded, progress)) {
+    case LzmaDecodeResult::Stopped:
+      return fail(L"Cancelled.");
     case LzmaDecodeResult::Failed:
       return fail(L"Could not decompress the XAPK bundle (" + sourceName + L").");
     case LzmaDecodeResult::TooLarge:
@@ -70,6 +53,7 @@ bool patchBundle(const PatchPack& pack, XapkSource& source, const PackEntry& ent
   patched.reserve(size_t(std::min<uint64_t>(entry.targetDecodedSize, kMaxDeltaBlobSize)));
   uint64_t consumed = 0;
   for (const BundleSegment& seg : entry.segments) {
+    if (!keepGoing(progress, 0)) return fail(L"Cancelled.");
     uint64_t length = decoded.size();
     if (seg.sourceOffset > length || seg.sourceLength > length - seg.sourceOffset ||
         seg.targetOffset != patched.size() || consumed > blob.size() || seg.deltaLength > blob.size() - consumed) {
@@ -78,7 +62,10 @@ bool patchBundle(const PatchPack& pack, XapkSource& source, const PackEntry& ent
     Bytes out;
     ByteView sourceRange = ByteView(decoded).subspan(size_t(seg.sourceOffset), size_t(seg.sourceLength));
     ByteView deltaRange = ByteView(blob).subspan(size_t(consumed), size_t(seg.deltaLength));
-    if (!pa30Apply(sourceRange, deltaRange, seg.targetLength, out) || out.size() != seg.targetLength) {
+    // Polled only: the units of a bundle are its decoded and re-encoded bytes.
+    auto poll = [&](uint64_t) { return keepGoing(progress, 0); };
+    if (!pa30Apply(sourceRange, deltaRange, seg.targetLength, out, poll) || out.size() != seg.targetLength) {
+      if (!keepGoing(progress, 0)) return fail(L"Cancelled.");
       return fail(L"Could not apply the bundle delta for " + targetPath + L".");
     }
     patched.insert(patched.end(), out.begin(), out.end());
@@ -92,18 +79,18 @@ bool patchBundle(const PatchPack& pack, XapkSource& source, const PackEntry& ent
   blob = Bytes();
 
   Bytes encoded;
-  if (!lzmaEncodeRaw(patched, encoded)) return fail(L"Could not re-encode the bundle (" + targetPath + L").");
+  bool stopped = false;
+  auto encodeProgress = [&](uint64_t n) { return !(stopped = !keepGoing(progress, n)); };
+  if (!lzmaEncodeRaw(patched, encoded, encodeProgress)) {
+    return fail(stopped ? std::wstring(L"Cancelled.") : L"Could not re-encode the bundle (" + targetPath + L").");
+  }
   patched = Bytes();
 
-  Bytes rebuilt;
   UnityWebTarget target{entry.headerSize, entry.fileInfoHeaderSize, entry.targetDecodedSize};
   if (!assembleUnityWebBundle(bundle, header, target, encoded, rebuilt) || rebuilt.size() != entry.size ||
       crc32Update(0, rebuilt.data(), rebuilt.size()) != entry.bundleCrc) {
+    rebuilt.clear();
     return fail(L"The rebuilt bundle did not match (" + targetPath + L").");
-  }
-  if (!writeWholeFile(outputPath, rebuilt)) {
-    platform().deleteFile(outputPath);
-    return fail(L"Could not write\n" + outputPath);
   }
   return true;
 }

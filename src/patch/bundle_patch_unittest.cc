@@ -13,35 +13,9 @@ namespace {
 
 using namespace velmo::test;
 
-// Compressible, game-like payload.
-Bytes payloadOf(size_t size, uint32_t seed) {
-  Bytes b = randomBytes(size / 8 + 1, seed);
-  Bytes out;
-  out.reserve(size);
-  while (out.size() < size) {
-    for (size_t i = 0; i < b.size() && out.size() < size; ++i) {
-      out.push_back(b[i] & 0x0F);
-      if (i % 97 == 0) out.insert(out.end(), {'f', 'r', 'o', 's', 't'});
-    }
-  }
-  out.resize(size);
-  return out;
-}
-
-Bytes bundleOf(ByteView payload, LzmaEncoderSettings settings) {
-  UnityWebBuildOptions o;
-  o.encoder = settings;
-  Bytes out;
-  EXPECT_TRUE(buildUnityWebBundle(payload, o, out));
-  return out;
-}
-
-LzmaEncoderSettings theirs() {
-  LzmaEncoderSettings s;
-  s.preset = 1, s.dictionarySize = 1 << 20, s.matchFinder = LzmaMatchFinder::Hc4, s.mode = LzmaMode::Fast;
-  s.niceLength = 32;
-  return s;
-}
+Bytes bundleOf(ByteView payload, LzmaEncoderSettings settings) { return unityWebBundleOf(payload, settings); }
+LzmaEncoderSettings theirs() { return foreignEncoderSettings(); }
+Bytes payloadOf(size_t size, uint32_t seed) { return gameLikePayload(size, seed); }
 
 class BundlePatchTest : public ::testing::Test {
  protected:
@@ -62,7 +36,7 @@ class BundlePatchTest : public ::testing::Test {
     return f.builder.entries.back();
   }
   bool patch(std::wstring& message, size_t index = 0) {
-    return patchBundle(f.pack, f.source, f.pack.entries[index], f.output("A.unity3d"), message);
+    return f.build(f.pack.entries[index], "A.unity3d", message);
   }
   PatchFixture f;
   Bytes source, target, rebuilt;
@@ -158,7 +132,7 @@ TEST_F(BundlePatchTest, ARecordMadeWithAnotherEncoderFailsAtTheRebuild) {
   EXPECT_EQ(message, L"The rebuilt bundle did not match (VELMO_Data\\StreamingAssets\\A.unity3d).");
   PackEntry garbage = f.pack.entries[0];
   garbage.sourceName = L"B.unity3d";
-  EXPECT_FALSE(patchBundle(f.pack, f.source, garbage, f.output("B"), message));
+  EXPECT_FALSE(f.build(garbage, "B", message));
   EXPECT_EQ(message, L"The XAPK bundle header is not supported (B.unity3d).");
 }
 

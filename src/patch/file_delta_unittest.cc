@@ -35,7 +35,7 @@ class FileDeltaTest : public ::testing::Test {
     return f.builder.entries.back();
   }
   bool apply(std::wstring& message, const std::string& out = "abc") {
-    return applyFileDelta(f.pack, f.source, f.pack.entries.back(), f.output(out), message);
+    return f.build(f.pack.entries.back(), out, message);
   }
   PatchFixture f;
   Bytes android, windows;
@@ -87,13 +87,13 @@ TEST_F(FileDeltaTest, DamagedOrForeignDeltas) {
   f.builder.entries.push_back(garbage);
   ASSERT_TRUE(f.open());
   std::wstring message;
-  EXPECT_FALSE(applyFileDelta(f.pack, f.source, f.pack.entries[0], f.output("a"), message));
+  EXPECT_FALSE(f.build(f.pack.entries[0], "a", message));
   EXPECT_EQ(message, L"The delta data is damaged (VELMO_Data\\abc).");
-  EXPECT_FALSE(applyFileDelta(f.pack, f.source, f.pack.entries[1], f.output("a"), message));
+  EXPECT_FALSE(f.build(f.pack.entries[1], "a", message));
   EXPECT_EQ(message, L"Could not apply the delta for VELMO_Data\\abc.");
   PackEntry missing = f.pack.entries[1];
   missing.sourceName = L"assets/bin/Data/gone";
-  EXPECT_FALSE(applyFileDelta(f.pack, f.source, missing, f.output("a"), message));
+  EXPECT_FALSE(f.build(missing, "a", message));
   EXPECT_EQ(message, L"The XAPK is missing assets/bin/Data/gone.");
 }
 

@@ -38,7 +38,7 @@ void release(Bytes& out) { Bytes().swap(out); }
 }  // namespace
 
 LzmaDecodeResult lzmaDecodeRaw(ByteView input, uint32_t dictionarySize, uint32_t lc, uint32_t lp,
-                               uint32_t pb, uint64_t maxOutput, Bytes& out) {
+                               uint32_t pb, uint64_t maxOutput, Bytes& out, const ProgressFn& progress) {
   release(out);
   lzma_options_lzma options{};
   if (lzma_lzma_preset(&options, kLzmaBasePreset)) return LzmaDecodeResult::Failed;
@@ -67,10 +67,12 @@ LzmaDecodeResult lzmaDecodeRaw(ByteView input, uint32_t dictionarySize, uint32_t
   size_t produced = 0;
   for (;;) {
     if (produced == out.size()) out.resize(std::min(saturatingMul(out.size(), 2), cap));
+    const size_t room = std::min(out.size() - produced, kLzmaDecodeStep);
     stream.next_out = out.data() + produced;
-    stream.avail_out = out.size() - produced;
+    stream.avail_out = room;
     const lzma_ret ret = lzma_code(&stream, LZMA_RUN);
-    produced = out.size() - stream.avail_out;
+    const size_t step = room - stream.avail_out;
+    produced += step;
     if (ret != LZMA_OK && ret != LZMA_STREAM_END) {
       lzma_end(&stream);
       release(out);
@@ -81,6 +83,11 @@ LzmaDecodeResult lzmaDecodeRaw(ByteView input, uint32_t dictionarySize, uint32_t
       release(out);
       return LzmaDecodeResult::TooLarge;
     }
+    if (!keepGoing(progress, step)) {
+      lzma_end(&stream);
+      release(out);
+      return LzmaDecodeResult::Stopped;
+    }
     if (ret == LZMA_STREAM_END) break;
     if (stream.avail_in == 0 && stream.avail_out != 0) break;
   }
@@ -90,7 +97,8 @@ LzmaDecodeResult lzmaDecodeRaw(ByteView input, uint32_t dictionarySize, uint32_t
   return LzmaDecodeResult::Ok;
 }
 
-bool lzmaEncodeRawWith(ByteView input, const LzmaEncoderSettings& settings, Bytes& out) {
+bool lzmaEncodeRawWith(ByteView input, const LzmaEncoderSettings& settings, Bytes& out,
+                       const ProgressFn& progress) {
   release(out);
   lzma_options_lzma options{};
   if (lzma_lzma_preset(&options, settings.preset | (settings.extreme ? LZMA_PRESET_EXTREME : 0u))) {
@@ -109,7 +117,8 @@ bool lzmaEncodeRawWith(ByteView input, const LzmaEncoderSettings& settings, Byte
   lzma_stream stream{};
   if (lzma_raw_encoder(&stream, filters) != LZMA_OK) return false;
   stream.next_in = input.data();
-  stream.avail_in = input.size();
+  size_t given = 0;     // input handed to liblzma so far
+  size_t reported = 0;  // of which progress has heard
 
   out.resize(input.size() / 2 + kEncodeHeadroom);
   size_t produced = 0;
@@ -117,14 +126,28 @@ bool lzmaEncodeRawWith(ByteView input, const LzmaEncoderSettings& settings, Byte
     if (out.size() - produced < kEncodeHeadroom) {
       out.resize(saturatingAdd(saturatingMul(out.size(), 2), kEncodeHeadroom));
     }
+    // Top the input up one step at a time; LZMA_FINISH only once all of it
+    // has been handed over, as liblzma requires.
+    if (stream.avail_in == 0 && given < input.size()) {
+      const size_t step = std::min(input.size() - given, kLzmaEncodeStep);
+      if (!keepGoing(progress, given - reported)) {
+        lzma_end(&stream);
+        release(out);
+        return false;
+      }
+      reported = given;
+      stream.avail_in = step;
+      given += step;
+    }
     stream.next_out = out.data() + produced;
     stream.avail_out = out.size() - produced;
-    const lzma_ret ret = lzma_code(&stream, LZMA_FINISH);
+    const lzma_ret ret = lzma_code(&stream, given == input.size() ? LZMA_FINISH : LZMA_RUN);
     produced = out.size() - stream.avail_out;
     if (ret == LZMA_STREAM_END) {
       lzma_end(&stream);
       out.resize(produced);
       out.shrink_to_fit();
+      keepGoing(progress, given - reported);
       return true;
     }
     if (ret != LZMA_OK) {
@@ -135,8 +158,8 @@ bool lzmaEncodeRawWith(ByteView input, const LzmaEncoderSettings& settings, Byte
   }
 }
 
-bool lzmaEncodeRaw(ByteView input, Bytes& out) {
-  return lzmaEncodeRawWith(input, LzmaEncoderSettings{}, out);
+bool lzmaEncodeRaw(ByteView input, Bytes& out, const ProgressFn& progress) {
+  return lzmaEncodeRawWith(input, LzmaEncoderSettings{}, out, progress);
 }
 
 }  // namespace velmo

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "common/bytes.h"
+#include "common/progress.h"
 
 namespace velmo {
 
@@ -29,7 +30,11 @@ struct Pa30CreateOptions {
 // claimed target size above maxTargetSize (checked before any large allocation).
 // A delta with the x86 CALL post-filter whose output is a 32-bit x86 PE image
 // is applied only when it carries a hash, which settles the filter's scan limit.
-bool pa30Apply(ByteView source, ByteView delta, uint64_t maxTargetSize, Bytes& target);
+bool pa30Apply(ByteView source, ByteView delta, uint64_t maxTargetSize, Bytes& target,
+               const ProgressFn& progress = {});
+
+// Output bytes between two calls of pa30Apply's progress, which may stop it.
+constexpr uint64_t kPa30ProgressStep = uint64_t(1) << 20;
 
 // Writes a valid PA30 RAW delta turning source into target, and proves it by
 // applying it before returning. Fails for inputs of 2 GiB or more and for

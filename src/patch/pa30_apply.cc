@@ -57,6 +57,8 @@ struct Decoder {
   uint64_t s = 0;  // source size
   uint64_t n = 0;  // target size
   uint64_t t = 0;  // output produced
+  const ProgressFn* progress = nullptr;
+  uint64_t reported = 0;  // output progress has heard of
   uint64_t repeat[3] = {0, 0, 0};
   Pa30BitReader reader;
   Pa30RiftMap rift;
@@ -159,6 +161,10 @@ struct Decoder {
   bool run() {
     if (!params.buildCodes(codes)) return false;
     while (t < n) {
+      if (t - reported >= kPa30ProgressStep) {
+        if (!keepGoing(*progress, t - reported)) return false;
+        reported = t;
+      }
       uint64_t p = s + t;
       if (p >= params.nextStart) {
         bool changed = false;
@@ -228,7 +234,7 @@ bool hashMatches(uint32_t algId, ByteView expected, ByteView data) {
          std::equal(digest.begin(), digest.end(), expected.begin());
 }
 
-bool applyDelta(ByteView source, ByteView delta, uint64_t maxTargetSize, Bytes& target) {
+bool applyDelta(ByteView source, ByteView delta, uint64_t maxTargetSize, Bytes& target, const ProgressFn& progress) {
   Pa30Header header;
   if (!pa30ReadHeader(delta, header)) return false;
   if (header.fileType != kPa30FileTypeRaw || (header.fileTypeSet & kPa30FileTypeSetReverse) != 0 ||
@@ -261,6 +267,7 @@ bool applyDelta(ByteView source, ByteView delta, uint64_t maxTargetSize, Bytes& 
       return false;
     }
     d.output = &target;
+    d.progress = &progress;
     d.reserve(std::min(n, kInitialOutput));
     if (!d.run()) return false;
     target.resize(size_t(n));
@@ -280,11 +287,11 @@ bool applyDelta(ByteView source, ByteView delta, uint64_t maxTargetSize, Bytes& 
 
 }  // namespace
 
-bool pa30Apply(ByteView source, ByteView delta, uint64_t maxTargetSize, Bytes& target) {
+bool pa30Apply(ByteView source, ByteView delta, uint64_t maxTargetSize, Bytes& target, const ProgressFn& progress) {
   target.clear();
   Bytes out;
   try {
-    if (!applyDelta(source, delta, maxTargetSize, out)) return false;
+    if (!applyDelta(source, delta, maxTargetSize, out, progress)) return false;
   } catch (const std::bad_alloc&) {
     return false;  // a size within the caller's limit that memory cannot hold
   }

@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include "platform/staged_output.h"
+
 namespace velmo {
 namespace {
 
@@ -74,13 +76,10 @@ bool readWholeFile(const std::wstring& path, Bytes& out) {
 }
 
 bool writeWholeFile(const std::wstring& path, ByteView bytes) {
-  const PlatformOps& os = platform();
-  FileHandle f = os.createFile(path);
-  if (f == kInvalidFile) return false;
-  bool ok = os.writeFile(f, bytes.data(), bytes.size());
-  os.closeFile(f);
-  if (!ok) os.deleteFile(path);
-  return ok;
+  StagedOutput out;
+  if (!out.create(path)) return false;
+  out.write(bytes.data(), bytes.size());
+  return out.finish(true);
 }
 
 }  // namespace velmo

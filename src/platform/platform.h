@@ -99,6 +99,8 @@ struct PlatformOps {
   // False only when surely no process with that id runs.
   bool (*processExists)(uint32_t pid);
   void (*sleepMs)(uint32_t ms);
+  // Installed memory in bytes; 0 when unknown.
+  uint64_t (*physicalMemory)();
 };
 
 // The operations in force.

@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/crc32.h"
 #include "common/utf8.h"
 #include "install/folder_ops.h"
 #include "pack/pack_items.h"
 #include "platform/platform.h"
+#include "platform/staged_output.h"
 
 namespace velmo {
 namespace {
@@ -69,7 +69,7 @@ bool parseFingerprintLine(const std::string& line, FingerprintLine& f) {
 
 bool extractEntryToFile(XapkSource& s, XapkArchive archive, const std::wstring& entryPath,
                         const std::wstring& destination, uint64_t expectedSize, uint32_t expectedCrc,
-                        const std::atomic<bool>* cancel, std::wstring& errorText) {
+                        const ProgressFn& progress, std::wstring& errorText) {
   FoundEntry found;
   if (!findEntry(s, archive, entryPath, found, errorText)) return false;
   const ZipEntryStat& st = found.st;
@@ -78,28 +78,25 @@ bool extractEntryToFile(XapkSource& s, XapkArchive archive, const std::wstring& 
     return false;
   }
   createDirectoryChain(parentFolder(destination));
-  const PlatformOps& os = platform();
-  FileHandle f = os.createFile(destination);
-  if (f == kInvalidFile) {
+  StagedOutput out;
+  if (!out.create(destination)) {
     errorText = L"Could not write\n" + destination;
     return false;
   }
   ExtractSink sink;
-  sink.file = f;
+  sink.file = out.file;
   sink.expectedSize = expectedSize;
-  sink.cancel = cancel;
+  sink.progress = progress;
   bool ok = found.reader->extractToCallback(found.index, extractSinkWrite, &sink);
-  os.closeFile(f);
-  if (ok && sink.crc == expectedCrc && sink.written == expectedSize) return true;
-  os.deleteFile(destination);
-  if (cancel && cancel->load()) errorText = L"Cancelled.";
+  if (out.finish(ok && sink.crc == expectedCrc && sink.written == expectedSize)) return true;
+  if (sink.stopped) errorText = L"Cancelled.";
   else if (sink.writeFailed) errorText = L"Could not write\n" + destination;
   else errorText = L"The XAPK entry failed its CRC (" + entryPath + L").";
   return false;
 }
 
 bool extractEntryToMemory(XapkSource& s, XapkArchive archive, const std::wstring& entryPath, Bytes& out,
-                          std::wstring& errorText) {
+                          std::wstring& errorText, uint32_t* crc) {
   FoundEntry found;
   if (!findEntry(s, archive, entryPath, found, errorText)) return false;
   const ZipEntryStat& st = found.st;
@@ -117,10 +114,12 @@ bool extractEntryToMemory(XapkSource& s, XapkArchive archive, const std::wstring
                     : L"The XAPK entry could not be read (" + entryPath + L").";
     return false;
   }
-  if (out.size() != st.uncompressedSize || crc32Update(0, out.data(), out.size()) != st.crc32) {
+  // The reader proved the data against the recorded CRC-32 as it read it.
+  if (out.size() != st.uncompressedSize) {
     errorText = L"The XAPK entry failed its CRC (" + entryPath + L").";
     return false;
   }
+  if (crc) *crc = st.crc32;
   return true;
 }
 

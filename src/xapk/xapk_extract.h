@@ -1,9 +1,9 @@
 #pragma once
 // Reading one entry of the inner APK or OBB, into a file or into memory,
 // proven by size and CRC-32; and the fingerprint check of the opened XAPK.
-#include <atomic>
 #include <string>
 
+#include "common/progress.h"
 #include "xapk/xapk_source.h"
 
 namespace velmo {
@@ -20,9 +20,11 @@ bool statXapkEntry(XapkSource& source, XapkArchive archive, const std::wstring& 
 
 bool extractEntryToFile(XapkSource& source, XapkArchive archive, const std::wstring& entryPath,
                         const std::wstring& destination, uint64_t expectedSize, uint32_t expectedCrc,
-                        const std::atomic<bool>* cancel, std::wstring& errorText);
+                        const ProgressFn& progress, std::wstring& errorText);
+// Reads the entry whole, proven against the archive's size and CRC-32; that
+// CRC is stored in *crc when given, so callers need not take it again.
 bool extractEntryToMemory(XapkSource& source, XapkArchive archive, const std::wstring& entryPath, Bytes& out,
-                          std::wstring& errorText);
+                          std::wstring& errorText, uint32_t* crc = nullptr);
 
 // One line of the xapk_fingerprint asset: archive|entry|size|crc (hex).
 struct FingerprintLine {

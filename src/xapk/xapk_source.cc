@@ -9,6 +9,7 @@
 #include "install/install_state.h"
 #include "pack/pack_items.h"
 #include "platform/platform.h"
+#include "platform/staged_output.h"
 
 namespace velmo {
 namespace {
@@ -21,8 +22,19 @@ bool endsWithLower(const std::wstring& name, const wchar_t* suffix) {
 
 enum class CopyResult { Ok, NotWritten, Damaged };
 
-// Streams one XAPK entry into a temporary copy, proving its CRC-32.
-CopyResult copyInnerArchive(XapkSource& s, int64_t index, const std::wstring& path, uint32_t crc) {
+// A stored inner archive is read in place; a compressed one is copied out.
+bool readInPlace(const ZipEntryStat& st) { return st.method == 0 && st.compressedSize == st.uncompressedSize; }
+
+size_t discardChunk(void*, uint64_t, const void*, size_t size) { return size; }
+
+// Proves one inner archive's CRC-32: one pass through it where it lies, or
+// while streaming it into a temporary copy.
+CopyResult prepareInnerArchive(XapkSource& s, int64_t index, const ZipEntryStat& st, const std::wstring& path) {
+  if (readInPlace(st)) {
+    // The reader fails on a CRC-32 other than the recorded one.
+    return s.xapk.extractToCallback(uint64_t(index), discardChunk, nullptr) ? CopyResult::Ok : CopyResult::Damaged;
+  }
+  // Created new: never through a link or over what is there.
   const PlatformOps& os = platform();
   FileHandle f = os.createNewFile(path);
   if (f == kInvalidFile) return CopyResult::NotWritten;
@@ -30,9 +42,15 @@ CopyResult copyInnerArchive(XapkSource& s, int64_t index, const std::wstring& pa
   sink.file = f;
   bool ok = s.xapk.extractToCallback(uint64_t(index), extractSinkWrite, &sink);
   os.closeFile(f);
-  // A full temporary drive is the machine's fault, not the XAPK's.
+  // A full temporary drive is the machine's fault, not the XAPK's; a damaged
+  // copy stays until the folder is removed.
   if (sink.writeFailed) return CopyResult::NotWritten;
-  return ok && sink.crc == crc ? CopyResult::Ok : CopyResult::Damaged;
+  return ok && sink.crc == st.crc32 ? CopyResult::Ok : CopyResult::Damaged;
+}
+
+bool openInnerArchive(XapkSource& s, ZipReader& reader, int64_t index, const ZipEntryStat& st,
+                      const std::wstring& path) {
+  return readInPlace(st) ? reader.openStoredEntry(s.xapk, uint64_t(index)) : reader.open(path);
 }
 
 uint32_t randomSuffix(uint32_t attempt) {
@@ -184,11 +202,13 @@ bool openXapk(XapkSource& s, const PatchPack& pack, const std::wstring& path, st
     return fail(L"The XAPK's inner archives could not be read.");
   }
 
+  // Only the archives that are copied need temporary space. Saturating:
+  // claimed sizes come from the user's file.
+  uint64_t apkCopy = readInPlace(apkStat) ? 0 : apkStat.uncompressedSize;
+  uint64_t obbCopy = readInPlace(obbStat) ? 0 : obbStat.uncompressedSize;
   uint64_t freeBytes = 0;
-  if (platform().freeSpace(s.tempFolder, freeBytes)) {
-    // Saturating: claimed sizes come from the user's file.
-    uint64_t needed = apkStat.uncompressedSize;
-    needed = needed > UINT64_MAX - obbStat.uncompressedSize ? UINT64_MAX : needed + obbStat.uncompressedSize;
+  if ((apkCopy != 0 || obbCopy != 0) && platform().freeSpace(s.tempFolder, freeBytes)) {
+    uint64_t needed = apkCopy > UINT64_MAX - obbCopy ? UINT64_MAX : apkCopy + obbCopy;
     needed = needed > UINT64_MAX - kTempSpaceMargin ? UINT64_MAX : needed + kTempSpaceMargin;
     if (freeBytes < needed) {
       return fail(L"Not enough temporary disk space for the XAPK's inner archives.\nNeed " + formatSize(needed) +
@@ -197,17 +217,18 @@ bool openXapk(XapkSource& s, const PatchPack& pack, const std::wstring& path, st
   }
   errorText.clear();
 
-  switch (copyInnerArchive(s, apkIndex, s.apkPath, apkStat.crc32)) {
+  switch (prepareInnerArchive(s, apkIndex, apkStat, s.apkPath)) {
     case CopyResult::NotWritten: return fail(L"Could not write the temporary APK.");
     case CopyResult::Damaged: return fail(L"The XAPK's APK is damaged (" + apkEntry + L").");
     case CopyResult::Ok: break;
   }
-  switch (copyInnerArchive(s, obbIndex, s.obbPath, obbStat.crc32)) {
+  switch (prepareInnerArchive(s, obbIndex, obbStat, s.obbPath)) {
     case CopyResult::NotWritten: return fail(L"Could not write the temporary OBB.");
     case CopyResult::Damaged: return fail(L"The XAPK's OBB is damaged (" + obbEntry + L").");
     case CopyResult::Ok: break;
   }
-  if (!s.apk.open(s.apkPath) || !s.obb.open(s.obbPath)) {
+  if (!openInnerArchive(s, s.apk, apkIndex, apkStat, s.apkPath) ||
+      !openInnerArchive(s, s.obb, obbIndex, obbStat, s.obbPath)) {
     return fail(L"The XAPK's inner APK/OBB could not be opened.");
   }
   s.isOpen = true;

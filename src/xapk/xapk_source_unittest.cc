@@ -147,6 +147,7 @@ TEST_F(XapkTest, SuffixSearchKeepsTheStoredCapitals) {
 
 TEST_F(XapkTest, ReopeningRebuildsTheTemporaryFolder) {
   ASSERT_TRUE(usePack("", "1|x"));
+  layout.storeInner = false;
   std::wstring error;
   ASSERT_TRUE(open(error)) << toUtf8(error);
   std::string folder = pathToBytes(source.tempFolder);
@@ -256,7 +257,14 @@ TEST_F(XapkTest, TemporarySpaceIsCheckedWhenItCanBe) {
   };
   std::wstring error;
   {
+    // Stored inner archives are read where they lie: no copy, no space needed.
     ScopedPlatformOverride seam(ops);
+    ASSERT_TRUE(open(error)) << toUtf8(error);
+    EXPECT_TRUE(fs::is_empty(toUtf8(source.tempFolder)));
+    Bytes read;
+    ASSERT_TRUE(extractEntryToMemory(source, XapkArchive::Apk, L"assets/bin/Data/big", read, error));
+    EXPECT_EQ(read, big);
+    layout.storeInner = false;
     EXPECT_FALSE(open(error));
   }
   EXPECT_EQ(error.rfind(L"Not enough temporary disk space for the XAPK's inner archives.\nNeed 131 MB; 1 KB are free.", 0),
@@ -337,7 +345,7 @@ TEST_F(XapkTest, CancelAndFullDiskDeleteThePartialFile) {
   {
     ScopedPlatformOverride seam(ops);
     EXPECT_FALSE(extractEntryToFile(source, XapkArchive::Apk, L"assets/bin/Data/big", wide(dir / "big"), big.size(),
-                                    crcOf(big), &cancel, error));
+                                    crcOf(big), [&](uint64_t) { return !cancel.load(); }, error));
   }
   EXPECT_EQ(error, L"Cancelled.");
   EXPECT_FALSE(exists(dir / "big"));
@@ -347,7 +355,7 @@ TEST_F(XapkTest, CancelAndFullDiskDeleteThePartialFile) {
   {
     ScopedPlatformOverride seam(ops);
     EXPECT_FALSE(extractEntryToFile(source, XapkArchive::Apk, L"assets/bin/Data/big", wide(dir / "big"), big.size(),
-                                    crcOf(big), nullptr, error));
+                                    crcOf(big), {}, error));
   }
   EXPECT_EQ(error, L"Could not write\n" + wide(dir / "big"));  // the disk, not the XAPK, is at fault
   EXPECT_FALSE(exists(dir / "big"));
@@ -355,6 +363,7 @@ TEST_F(XapkTest, CancelAndFullDiskDeleteThePartialFile) {
   // The same fault while the XAPK's OBB is copied out.
   gWritesBeforeFailure = 5;  // the APK copy (four chunks) fits, the OBB does not
   ScopedPlatformOverride seam(ops);
+  layout.storeInner = false;
   layout.obbEntries = {{"TITMN01A.unity3d", randomBytes(5 * 1024 * 1024, 2), true}};
   EXPECT_FALSE(open(error));
   EXPECT_EQ(error, L"Could not write the temporary OBB.");

@@ -165,6 +165,19 @@ bool ZipReader::openRange(const std::wstring& path, uint64_t offset, uint64_t le
   return finishOpen(*this, source);  // the source owns the window from here
 }
 
+bool ZipReader::openStoredEntry(ZipReader& outer, uint64_t index) {
+  close();
+  ZipEntryStat st;
+  if (&outer == this || !outer.stat(index, st) || st.method != ZIP_CM_STORE || st.compressedSize != st.uncompressedSize ||
+      st.uncompressedSize < kMinArchiveSize) {
+    return false;
+  }
+  // libzip checks the entry's local header and reads the stored bytes as a
+  // seekable window of the outer archive's source.
+  zip_source_t* source = zip_source_zip(outer.archive, outer.archive, index, 0, 0, -1);
+  return source && finishOpen(*this, source);
+}
+
 bool ZipReader::openMemory(ByteView image) {
   close();
   if (image.size() < kMinArchiveSize) return false;
@@ -268,7 +281,10 @@ bool ZipReader::extractToMemory(uint64_t index, uint64_t maxSize, Bytes& out) {
 
 size_t extractSinkWrite(void* opaque, uint64_t /*offset*/, const void* data, size_t size) {
   auto* sink = static_cast<ExtractSink*>(opaque);
-  if (sink->cancel && sink->cancel->load(std::memory_order_relaxed)) return 0;
+  if (!keepGoing(sink->progress, size)) {
+    sink->stopped = true;
+    return 0;
+  }
   if (sink->file == kInvalidFile || !platform().writeFile(sink->file, data, size)) {
     sink->writeFailed = true;
     return 0;

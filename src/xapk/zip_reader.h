@@ -4,7 +4,6 @@
 // names are the raw bytes of the central directory, lookup folds only ASCII
 // letters, and every extraction proves its length and CRC-32 itself instead
 // of trusting what the archive claims.
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,6 +11,7 @@
 #include <unordered_map>
 
 #include "common/bytes.h"
+#include "common/progress.h"
 #include "platform/platform.h"
 
 struct zip;  // libzip's archive handle (zip_t)
@@ -73,6 +73,10 @@ struct ZipReader {
   // Same over `length` bytes of the file from `offset` (clipped to the file):
   // an archive stored inside another one, read in place.
   bool openRange(const std::wstring& path, uint64_t offset, uint64_t length);
+  // Same over entry `index` of the open archive `outer`, which must be stored
+  // (not compressed): read in place through outer, which must stay open
+  // longer than this reader. Fails for a compressed entry.
+  bool openStoredEntry(ZipReader& outer, uint64_t index);
   // Same over a copy of `image`, for tests and fuzzing.
   bool openMemory(ByteView image);
   // Safe on a closed reader.
@@ -106,13 +110,14 @@ struct ExtractSink {
   uint32_t crc = 0;           // running CRC-32 of the bytes written
   uint64_t written = 0;       // bytes written so far
   uint64_t expectedSize = 0;  // carried for the caller; the callback ignores it
-  const std::atomic<bool>* cancel = nullptr;  // checked before every chunk; may be null
-  bool writeFailed = false;  // set when the destination refused a chunk (a full disk, a size limit)
+  ProgressFn progress;        // told of every chunk before it is written; may be empty
+  bool stopped = false;       // set when progress asked to stop
+  bool writeFailed = false;   // set when the destination refused a chunk (a full disk, a size limit)
 };
 
 // ZipWriteCallback over an ExtractSink: returns 0 (abandoning the entry) when
-// cancel is set or the write fails (noting `writeFailed`), else writes the
-// chunk, folds it into `crc` and `written` and returns its size.
+// progress asks to stop or the write fails (noting `writeFailed`), else
+// writes the chunk, folds it into `crc` and `written` and returns its size.
 size_t extractSinkWrite(void* opaque, uint64_t offset, const void* data, size_t size);
 
 }  // namespace velmo

@@ -27,9 +27,18 @@ size_t count(void* opaque, uint64_t offset, const void* data, size_t size) {
 
 }  // namespace
 
+// Every entry of the reader, both ways; nested: stored entries opened as
+// archives in place, one level deep.
+void pullEverything(velmo::ZipReader& reader, bool nested);
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   velmo::ZipReader reader;
   if (!reader.openMemory(velmo::ByteView(data, size))) return 0;
+  pullEverything(reader, true);
+  return 0;
+}
+
+void pullEverything(velmo::ZipReader& reader, bool nested) {
   const uint64_t n = reader.entryCount();
   for (uint64_t i = 0; i < n && i < 64; ++i) {
     velmo::ZipEntryStat st;
@@ -46,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (reader.extractToCallback(i, count, &c)) {
       if (c.bytes != st.uncompressedSize || c.crc != st.crc32) std::abort();
     }
+    velmo::ZipReader inner;
+    if (nested && inner.openStoredEntry(reader, i)) pullEverything(inner, false);
   }
-  return 0;
 }

@@ -32,8 +32,8 @@ Bytes zipBytes(const std::vector<ZipBuilderEntry>& entries) {
 
 bool writeXapk(const std::string& path, const XapkLayout& layout) {
   std::vector<ZipBuilderEntry> outer = layout.extraOuter;
-  if (!layout.omitApk) outer.push_back({layout.apkName, zipBytes(layout.apkEntries), true});
-  if (!layout.omitObb) outer.push_back({layout.obbName, zipBytes(layout.obbEntries), true});
+  if (!layout.omitApk) outer.push_back({layout.apkName, zipBytes(layout.apkEntries), layout.storeInner});
+  if (!layout.omitObb) outer.push_back({layout.obbName, zipBytes(layout.obbEntries), layout.storeInner});
   return writeZip(path, outer);
 }
 

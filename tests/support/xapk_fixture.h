@@ -27,6 +27,7 @@ struct XapkLayout {
   std::vector<ZipBuilderEntry> extraOuter;  // written before the APK and OBB
   bool omitApk = false;
   bool omitObb = false;
+  bool storeInner = true;  // false: the APK and OBB are deflated in the XAPK (and so copied out)
 };
 bool writeXapk(const std::string& path, const XapkLayout& layout);
 

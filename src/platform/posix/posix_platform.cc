@@ -304,6 +304,11 @@ void sleepMs(uint32_t ms) {
   }
 }
 
+uint64_t physicalMemory() {
+  long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
+  return pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : 0;
+}
+
 const PlatformOps kPosixOps = {
     .openFileRead = openFileRead,
     .createFile = createFile,
@@ -334,6 +339,7 @@ const PlatformOps kPosixOps = {
     .processId = processId,
     .processExists = processExists,
     .sleepMs = sleepMs,
+    .physicalMemory = physicalMemory,
 };
 
 }  // namespace

@@ -1,0 +1,158 @@
+#include "install/build_pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "common/utf8.h"
+#include "support/patch_fixture.h"
+#include "velmo-pack/source_records.h"
+
+namespace velmo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace velmo::test;
+using Clock = std::chrono::steady_clock;
+
+// Bundles (and a delta) in an OBB, built by the job with a chosen number of
+// workers through VELMO_THREADS.
+class BuildPipelineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { f.layout.apkEntries = {{"assets/unused", {1}, true}}; }
+  void TearDown() override { ::unsetenv("VELMO_THREADS"); }
+  // A bundle whose payload the record changes a little; returns the record.
+  PackEntry& addBundle(const std::string& name, Bytes payload) {
+    Bytes target = payload;
+    for (size_t i = 300; i < target.size(); i += 7001) target[i] ^= 0x21;
+    Bytes bundle = unityWebBundleOf(payload, foreignEncoderSettings());
+    f.layout.obbEntries.push_back({name, bundle, true});
+    PackEntry e;
+    e.source = XapkArchive::Obb;
+    e.sourceName = wide(name);
+    e.targetPath = L"VELMO_Data\\StreamingAssets\\" + wide(name);
+    std::string error;
+    Bytes rebuilt;
+    EXPECT_TRUE(addBundleRecord(f.builder, e, bundle, target, false, error, &rebuilt)) << error;
+    expected[name] = rebuilt;
+    return f.builder.entries.back();
+  }
+  void addDelta(const std::string& name) {
+    Bytes android = randomBytes(40000, 9), windows = android;
+    windows.insert(windows.begin() + 10, {'p', 'c'});
+    f.layout.apkEntries.push_back({"assets/" + name, android, false});
+    PackEntry e;
+    e.source = XapkArchive::Apk;
+    e.sourceName = wide("assets/" + name);
+    e.targetPath = L"VELMO_Data\\StreamingAssets\\" + wide(name);
+    std::string error;
+    EXPECT_TRUE(addDeltaRecord(f.builder, e, android, windows, false, error)) << error;
+    expected[name] = windows;
+  }
+  // Runs the whole job into dest with the given worker count.
+  bool run(const std::string& dest, unsigned workers) {
+    ::setenv("VELMO_THREADS", std::to_string(workers).c_str(), 1);
+    options.destinationFolder = wide(f.dir / dest);
+    job.pack = &f.pack, job.source = &f.source, job.options = &options, job.state = &state;
+    return runInstallJob(job);
+  }
+  std::string built(const std::string& dest, const std::string& name) {
+    return f.dir / (dest + "/VELMO_Data/StreamingAssets/" + name);
+  }
+  PatchFixture f;
+  std::map<std::string, Bytes> expected;
+  InstallOptions options;
+  InstallState state;
+  InstallContext job;
+};
+
+TEST_F(BuildPipelineTest, AnyWorkerCountBuildsTheSequentialTreeByteForByte) {
+  addBundle("small.unity3d", gameLikePayload(120000, 1));
+  // Two segments of the delta, so the segment loop is part of the comparison.
+  Bytes big(kBundleSegmentSize + 200000);
+  for (size_t i = 0; i < big.size(); ++i) {
+    big[i] = uint8_t("ice over the moor "[i % 18] + (i / 4096 % 7 == 0 ? (i * 2654435761u >> 29) : 0));
+  }
+  ASSERT_EQ(addBundle("two.unity3d", big).segments.size(), 2u);
+  addDelta("level1");
+  addBundle("mid.unity3d", gameLikePayload(400000, 2));
+  ASSERT_TRUE(f.open());
+  for (unsigned workers : {1u, 2u}) {
+    std::string dest = "game" + std::to_string(workers);
+    ASSERT_TRUE(run(dest, workers)) << toUtf8(copyErrorText(state));
+    for (const auto& [name, bytes] : expected) EXPECT_TRUE(readBytes(built(dest, name)) == bytes) << name << workers;
+    EXPECT_EQ(state.bytesDone.load(), state.bytesTotal.load());
+  }
+}
+
+TEST_F(BuildPipelineTest, TheFirstFailureInDirectoryOrderIsReportedWhileBothFailingBundlesRun) {
+  // The first bundle fails only after its re-encode; the second, larger one
+  // (started first) fails at once. The first one's message must win.
+  addBundle("first.unity3d", gameLikePayload(1500000, 3)).bundleCrc ^= 1;
+  addBundle("second.unity3d", gameLikePayload(2000000, 4)).headerSize += 1;
+  addDelta("later");
+  ASSERT_TRUE(f.open());
+  for (unsigned workers : {1u, 2u}) {
+    std::string dest = "game" + std::to_string(workers);
+    EXPECT_FALSE(run(dest, workers));
+    EXPECT_EQ(copyErrorText(state), L"The rebuilt bundle did not match (VELMO_Data\\StreamingAssets\\first.unity3d).");
+    EXPECT_FALSE(fs::exists(f.dir / dest));
+  }
+}
+
+TEST_F(BuildPipelineTest, ACancelInTheMiddleOfABundleStopsTheJobWithin100ms) {
+  addBundle("slow.unity3d", gameLikePayload(6000000, 5));
+  ASSERT_TRUE(f.open());
+  const uint64_t size = f.pack.entries.back().size;
+  for (unsigned workers : {1u, 2u}) {
+    std::string dest = "game" + std::to_string(workers);
+    bool ok = true;
+    std::atomic<bool> done{false};
+    state.bytesDone = 0;
+    std::thread worker([&] {
+      ok = run(dest, workers);
+      done = true;
+    });
+    // Mid-bundle: the bar has moved into the bundle but the bundle is not built.
+    auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (!done && state.bytesDone.load() < size / 2 && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_FALSE(done) << "the bundle finished before it could be cancelled";
+    EXPECT_GT(state.bytesDone.load(), 0u);
+    auto asked = Clock::now();
+    state.cancelRequested = true;
+    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count();
+    worker.join();
+    EXPECT_FALSE(ok);
+    EXPECT_LE(took, 100) << workers << " workers";
+    EXPECT_EQ(copyErrorText(state), L"Cancelled.");
+    EXPECT_FALSE(fs::exists(f.dir / dest));
+  }
+}
+
+TEST(BuildPipeline, LargestBundlesStartFirstAndTheWorkerCountComesFromTheEnvironment) {
+  PatchPack pack;
+  pack.entries.resize(4);
+  pack.entries[0].kind = FileDelta, pack.entries[0].size = 900;
+  pack.entries[1].kind = BundlePatch, pack.entries[1].targetDecodedSize = 10;
+  pack.entries[2].kind = BundlePatch, pack.entries[2].targetDecodedSize = 30;
+  pack.entries[3].kind = FileDelta, pack.entries[3].size = 1000;
+  EXPECT_EQ(startOrder(pack, {0, 1, 2, 3}), (std::vector<size_t>{2, 1, 3, 0}));
+
+  unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  for (auto [value, workers] : {std::pair<const char*, unsigned>{"1", 1}, {"3", 3}, {"0", cores}, {"x2", cores},
+                                {"65", cores}, {"", cores}}) {
+    ::setenv("VELMO_THREADS", value, 1);
+    EXPECT_EQ(pipelineLimits().workers, workers) << value;
+  }
+  ::unsetenv("VELMO_THREADS");
+  EXPECT_GT(pipelineLimits().memoryBudget, 0u);
+}
+
+}  // namespace
+}  // namespace velmo
