@@ -45,6 +45,8 @@ uint64_t bytesReadDuring(const std::function<void()>& run) {
   gBytesRead = 0;
   run();
   return gBytesRead;
+}
+
 bool PatchFixture::build(const PackEntry& entry, const std::string& name, std::wstring& message) {
   EntrySource from;
   return readEntrySource(source, entry, from, message) &&
