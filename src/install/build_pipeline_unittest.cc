@@ -11,6 +11,12 @@
 #include "support/patch_fixture.h"
 #include "velmo-pack/source_records.h"
 
+#ifdef _WIN32
+// The C runtime's own names; they update the process environment too.
+static int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+static int unsetenv(const char* name) { return _putenv_s(name, ""); }
+#endif
+
 namespace velmo {
 namespace {
 
@@ -112,6 +118,7 @@ TEST_F(BuildPipelineTest, ACancelInTheMiddleOfABundleStopsTheJobWithin100ms) {
     bool ok = true;
     std::atomic<bool> done{false};
     state.bytesDone = 0;
+    state.cancelRequested = false;  // the caller clears it before a job, as Install does
     std::thread worker([&] {
       ok = run(dest, workers);
       done = true;
@@ -121,7 +128,7 @@ TEST_F(BuildPipelineTest, ACancelInTheMiddleOfABundleStopsTheJobWithin100ms) {
     while (!done && state.bytesDone.load() < size / 2 && Clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    ASSERT_FALSE(done) << "the bundle finished before it could be cancelled";
+    ASSERT_FALSE(done) << "the bundle finished before it could be cancelled: " << ok << " " << toUtf8(copyErrorText(state));
     EXPECT_GT(state.bytesDone.load(), 0u);
     auto asked = Clock::now();
     state.cancelRequested = true;

@@ -292,12 +292,6 @@ uint32_t tickCount() { return uint32_t(GetTickCount()); }
 uint32_t processId() { return uint32_t(GetCurrentProcessId()); }
 void sleepMs(uint32_t ms) { Sleep(ms); }
 
-uint64_t physicalMemory() {
-  MEMORYSTATUSEX status{};
-  status.dwLength = sizeof status;
-  return GlobalMemoryStatusEx(&status) ? uint64_t(status.ullTotalPhys) : 0;
-}
-
 const PlatformOps kWin32Ops = {
     .openFileRead = openFileRead,
     .createFile = createFile,
