@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "install/entry_build.h"
 #include "common/crc32.h"
 #include "common/utf8.h"
 #include "fuzz/fuzz_support.h"
@@ -14,17 +13,6 @@
 #include "platform/platform.h"
 
 using namespace velmo;
-
-namespace {
-
-// Reads the entry's source as the install job does, then builds and writes it.
-bool buildFromArchive(const velmo::PatchPack& pack, velmo::XapkSource& source, const velmo::PackEntry& e,
-                      const std::wstring& out, std::wstring& message) {
-  velmo::EntrySource from;
-  return velmo::readEntrySource(source, e, from, message) && velmo::buildPatchedEntry(pack, e, from, out, {}, message);
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ByteReader reader{ByteView(data, size), 0};
@@ -44,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!fuzz::openInnerArchive(source, XapkArchive::Obb, "A.unity3d", bundle)) return 0;
   PatchPack pack = fuzz::packOver(rest, {e});
   std::wstring out = fromUtf8(fuzz::scratchFolder() + "/out.unity3d"), message;
-  if (buildFromArchive(pack, source, e, out, message)) {
+  if (fuzz::buildFromArchive(pack, source, e, out, message)) {
     // Success means the file on disk is exactly what the record promises.
     Bytes written;
     if (!readWholeFile(out, written) || written.size() != e.size ||

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "install/entry_build.h"
 #include "common/crc32.h"
 #include "common/utf8.h"
 #include "fuzz/fuzz_support.h"
@@ -13,17 +12,6 @@
 #include "platform/platform.h"
 
 using namespace velmo;
-
-namespace {
-
-// Reads the entry's source as the install job does, then builds and writes it.
-bool buildFromArchive(const velmo::PatchPack& pack, velmo::XapkSource& source, const velmo::PackEntry& e,
-                      const std::wstring& out, std::wstring& message) {
-  velmo::EntrySource from;
-  return velmo::readEntrySource(source, e, from, message) && velmo::buildPatchedEntry(pack, e, from, out, {}, message);
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ByteView rest(data, size);
@@ -43,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!fuzz::openInnerArchive(source, XapkArchive::Apk, "assets/bin/Data/a", sourceBytes)) return 0;
   PatchPack pack = fuzz::packOver(rest, {e});
   std::wstring out = fromUtf8(fuzz::scratchFolder() + "/out.bin"), message;
-  bool ok = buildFromArchive(pack, source, e, out, message);
+  bool ok = fuzz::buildFromArchive(pack, source, e, out, message);
   if (ok && foreign) std::abort();
   if (ok) {
     Bytes written;

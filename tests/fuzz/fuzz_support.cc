@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "common/utf8.h"
+#include "install/entry_build.h"
 #include "support/zip_builder.h"
 
 namespace velmo::fuzz {
@@ -48,6 +49,12 @@ ByteView takeSized(ByteView& in) {
   ByteView out = in.first(n);
   in = in.subspan(n);
   return out;
+}
+
+bool buildFromArchive(const PatchPack& pack, XapkSource& source, const PackEntry& entry, const std::wstring& out,
+                      std::wstring& message) {
+  EntrySource from;
+  return readEntrySource(source, entry, from, message) && buildPatchedEntry(pack, entry, from, out, {}, message);
 }
 
 }  // namespace velmo::fuzz

@@ -25,4 +25,9 @@ PatchPack packOver(ByteView data, std::vector<PackEntry> entries);
 // ends); advances `in`.
 ByteView takeSized(ByteView& in);
 
+// Reads a delta or bundle entry's source as the install job does, then builds
+// the entry and writes it to `out`.
+bool buildFromArchive(const PatchPack& pack, XapkSource& source, const PackEntry& entry, const std::wstring& out,
+                      std::wstring& message);
+
 }  // namespace velmo::fuzz
