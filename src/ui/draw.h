@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/bytes.h"
+#include "ui/canvas.h"
 #include "ui/fonts.h"
 #include "ui/wizard_state.h"
 
@@ -19,20 +20,10 @@ namespace velmo {
 constexpr int kWindowWidth = 1040;
 constexpr int kWindowHeight = 640;
 
-// 0xAARRGGBB with straight (not premultiplied) alpha.
-using Argb = uint32_t;
-
 struct SurfaceDeleter {
   void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
 };
 using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
-
-struct RectF {
-  float x = 0, y = 0, w = 0, h = 0;
-};
-
-enum TextStyle : int { kTextRegular = 0, kTextBold = 1, kTextItalic = 2 };
-enum TextAlign : int { kAlignNear = 0, kAlignCentre = 1 };
 
 // Colours. Cairo takes straight colour components and stores premultiplied
 // pixels; these convert between the two forms.
