@@ -1,9 +1,14 @@
 # The Windows patcher and the portable unit tests cross-built, run under
 # Wine by ctest (each test binary once: one Wine start per binary).
+# The shell actions and the music device the window uses.
+add_library(velmo_win32_desktop STATIC src/ui/win32_desktop.cc src/audio/waveout_music_output.cc)
+target_link_libraries(velmo_win32_desktop PUBLIC velmo_core ole32 uuid shell32 winmm)
+
 file(GLOB WIN_BACKEND_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/ui/win32_*.cc)
+list(FILTER WIN_BACKEND_SOURCES EXCLUDE REGEX "_unittest\\.cc$|/win32_desktop\\.cc$")
 add_executable(velmo-patcher WIN32 src/app/main.cc ${WIN_BACKEND_SOURCES})
 set_target_properties(velmo-patcher PROPERTIES OUTPUT_NAME "VELMO Patcher")
-target_link_libraries(velmo-patcher PRIVATE velmo_core user32)
+target_link_libraries(velmo-patcher PRIVATE velmo_win32_desktop velmo_core user32)
 # A release carries no symbols; the pack is added afterwards as resources.
 target_link_options(velmo-patcher PRIVATE -s)
 
@@ -53,3 +58,30 @@ foreach(group ${WIN_TEST_GROUPS})
                    $<TARGET_FILE:velmo_tests_${group}> --gtest_brief=1 --gtest_filter=-${WIN_SKIP_${group}})
   set_tests_properties(wine_velmo_tests_${group} PROPERTIES TIMEOUT 900 FIXTURES_REQUIRED win_demo)
 endforeach()
+
+# The shell actions and the waveOut device on Wine's shell32 and WINMM;
+# write_cwd.exe stands in for the game that "Play now" starts.
+add_executable(write_cwd tests/win32/write_cwd.c)
+add_executable(velmo_tests_win32 src/ui/win32_desktop_unittest.cc src/audio/waveout_music_output_unittest.cc
+               src/audio/music_output.cc src/audio/music_player.cc tests/support/test_util.cc)
+target_include_directories(velmo_tests_win32 PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(velmo_tests_win32 PRIVATE velmo_win32_desktop GTest::gtest_main)
+target_compile_definitions(velmo_tests_win32 PRIVATE
+  VELMO_SOURCE_DIR="${VELMO_WIN_SOURCE_DIR}"
+  VELMO_VECTORS_DIR="${VELMO_WIN_VECTORS_DIR}"
+  VELMO_BINARY_DIR="${VELMO_WIN_BINARY_DIR}")
+add_dependencies(velmo_tests_win32 write_cwd)
+add_test(NAME wine_velmo_tests_win32
+         COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix
+                 $<TARGET_FILE:velmo_tests_win32> --gtest_brief=1)
+# Again with ALSA's null device as Wine's sound card, so that the playing
+# side runs too (the machine itself has no sound).
+add_test(NAME wine_velmo_tests_win32_sound
+         COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix
+                 $<TARGET_FILE:velmo_tests_win32> --gtest_brief=1 --gtest_filter=WaveOut*)
+set_tests_properties(wine_velmo_tests_win32_sound PROPERTIES
+  ENVIRONMENT "ALSA_CONFIG_PATH=${CMAKE_SOURCE_DIR}/tests/win32/alsa-null.conf;VELMO_EXPECT_SOUND=1")
+set_tests_properties(wine_velmo_tests_win32 wine_velmo_tests_win32_sound PROPERTIES TIMEOUT 120)
+add_executable(choose_dialog tests/win32/choose_dialog.cc)
+target_link_options(choose_dialog PRIVATE -municode)
+target_link_libraries(choose_dialog PRIVATE velmo_win32_desktop)

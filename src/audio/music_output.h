@@ -62,6 +62,8 @@ struct MusicOutputOps {
 
 // SDL2's audio subsystem (sdl_music_output.cc; linked only into the patcher).
 const MusicOutputOps& sdlMusicOutput();
+// The Windows wave output (waveout_music_output.cc; Windows builds only).
+const MusicOutputOps& waveOutMusicOutput();
 
 // Per-channel gains as they move toward a new volume: a volume change is
 // spread over at most kVolumeRampFrames frames so that muting is quick but
