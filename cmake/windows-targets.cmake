@@ -85,3 +85,8 @@ set_tests_properties(wine_velmo_tests_win32 wine_velmo_tests_win32_sound PROPERT
 add_executable(choose_dialog tests/win32/choose_dialog.cc)
 target_link_options(choose_dialog PRIVATE -municode)
 target_link_libraries(choose_dialog PRIVATE velmo_win32_desktop)
+# The dialogs driven by keyboard under Wine on a virtual X server (skips
+# itself without xvfb-run); its own prefix, one run at a time.
+add_test(NAME wizard_wine_dialogs
+         COMMAND sh ${CMAKE_SOURCE_DIR}/tests/wine/wizard_wine.sh ${CMAKE_BINARY_DIR} dialogs)
+set_tests_properties(wizard_wine_dialogs PROPERTIES TIMEOUT 420 RESOURCE_LOCK wine_gui)
