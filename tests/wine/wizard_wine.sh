@@ -11,19 +11,14 @@
 # usage: wizard_wine.sh WIN_BUILD_DIR dialogs
 # Screenshots are kept in WIN_BUILD_DIR/wizard-shots/RUN.
 set -eu
+NAME=wizard_wine
+. "$(dirname "$0")/../wizard/xvfb_common.sh"
 
 if [ "${1:-}" != "--inner" ]; then
   BUILD=$(cd "${1:?usage: wizard_wine.sh WIN_BUILD_DIR dialogs}" && pwd)
   RUN=${2:?usage: wizard_wine.sh WIN_BUILD_DIR dialogs}
   case "$RUN" in dialogs) ;; *) echo "wizard_wine: unknown run $RUN" >&2; exit 2 ;; esac
-  if ! command -v xvfb-run >/dev/null 2>&1; then
-    echo "wizard_wine: skipped: xvfb-run is not installed (scripts/install-deps.sh installs it)"
-    exit 0
-  fi
-  for tool in xdotool xauth; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "wizard_wine: $tool is missing" >&2; exit 1; }
-  done
-  [ -x /usr/bin/import ] || { echo "wizard_wine: /usr/bin/import (ImageMagick) is missing" >&2; exit 1; }
+  need_xvfb_tools
   WORK=$(mktemp -d "${TMPDIR:-/tmp}/wizard_wine.XXXXXX")
   trap 'rm -rf "$WORK"' EXIT
   SHOTS=$BUILD/wizard-shots/$RUN
@@ -38,12 +33,7 @@ if [ "${1:-}" != "--inner" ]; then
   # Its Wine server must be gone before the display comes: a server started
   # without one keeps a desktop that no X server shows.
   WINEPREFIX="$BUILD/wineprefix-gui" timeout -k 5 30 wineserver -w || true
-  status=0
-  # Bounded even if Wine or a step hangs.
-  timeout -k 5 120 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
-    sh "$0" --inner "$BUILD" "$RUN" "$WORK" "$SHOTS" || status=$?
-  [ "$status" -eq 124 ] && echo "wizard_wine: $RUN: timed out" >&2
-  exit "$status"
+  on_virtual_display 120 "$0" --inner "$BUILD" "$RUN" "$WORK" "$SHOTS"
 fi
 
 # --- inside the virtual display ----------------------------------------------
@@ -61,15 +51,6 @@ fail() {
   exit 1
 }
 shot() { /usr/bin/import -window root "$SHOTS/$1.png" || fail "screenshot $1"; }
-# Waits up to $2 tenths of a second for the command $1 to succeed.
-wait_until() {
-  i=0
-  until eval "$1"; do
-    i=$((i + 1))
-    [ "$i" -le "$2" ] || return 1
-    sleep 0.1
-  done
-}
 # The path as a Windows program under Wine names it.
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 # A Windows program of the build under Wine, in the background.

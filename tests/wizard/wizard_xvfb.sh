@@ -21,19 +21,14 @@
 # Screenshots of every screen are kept in BUILD_DIR/wizard-shots/RUN (or
 # $VELMO_SHOTS_DIR/RUN).
 set -eu
+NAME=wizard_xvfb
+. "$(dirname "$0")/xvfb_common.sh"
 
 if [ "${1:-}" != "--inner" ]; then
   BUILD=$(cd "${1:?usage: wizard_xvfb.sh BUILD_DIR install|cancel|close|play}" && pwd)
   RUN=${2:?usage: wizard_xvfb.sh BUILD_DIR install|cancel|close|play}
   case "$RUN" in install|cancel|close|play) ;; *) echo "wizard_xvfb: unknown run $RUN" >&2; exit 2 ;; esac
-  if ! command -v xvfb-run >/dev/null 2>&1; then
-    echo "wizard_xvfb: skipped: xvfb-run is not installed (scripts/install-deps.sh installs it)"
-    exit 0
-  fi
-  for tool in xdotool xauth; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "wizard_xvfb: $tool is missing" >&2; exit 1; }
-  done
-  [ -x /usr/bin/import ] || { echo "wizard_xvfb: /usr/bin/import (ImageMagick) is missing" >&2; exit 1; }
+  need_xvfb_tools
   WORK=$(mktemp -d "${TMPDIR:-/tmp}/wizard_xvfb.XXXXXX")
   trap 'rm -rf "$WORK"' EXIT
   "$BUILD/velmo-demo-game" "$WORK/demo" --scale small --music --patcher "$BUILD/velmo-patcher" >/dev/null \
@@ -41,12 +36,7 @@ if [ "${1:-}" != "--inner" ]; then
   SHOTS=${VELMO_SHOTS_DIR:-$BUILD/wizard-shots}/$RUN
   rm -rf "$SHOTS"
   mkdir -p "$SHOTS"
-  # The whole run is bounded even if the X server or a step hangs.
-  status=0
-  timeout -k 5 90 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
-    sh "$0" --inner "$BUILD" "$RUN" "$WORK" "$SHOTS" || status=$?
-  [ "$status" -eq 124 ] && echo "wizard_xvfb: $RUN: timed out" >&2
-  exit "$status"
+  on_virtual_display 90 "$0" --inner "$BUILD" "$RUN" "$WORK" "$SHOTS"
 fi
 
 # --- inside the virtual display ----------------------------------------------
@@ -74,15 +64,6 @@ shot() { /usr/bin/import -window root "$SHOTS/$1.png" || fail "screenshot $1"; }
 click() { xdotool mousemove --window "$WID" "$1" "$2" click 1; }
 # The id of a visible window whose title matches, waiting up to 10 s.
 window_named() { timeout 10 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
-# Waits up to $2 tenths of a second for the command $1 to succeed.
-wait_until() {
-  i=0
-  until eval "$1"; do
-    i=$((i + 1))
-    [ "$i" -le "$2" ] || return 1
-    sleep 0.1
-  done
-}
 
 # Types a path into a file chooser's location field and accepts it.
 choose_path() {

@@ -1,0 +1,37 @@
+# Shared by the runs on a virtual X server (sourced; NAME names the script
+# in its messages).
+
+# Ends the script with 0 and one line when xvfb-run is missing; fails when
+# a tool the runs need is missing.
+need_xvfb_tools() {
+  if ! command -v xvfb-run >/dev/null 2>&1; then
+    echo "$NAME: skipped: xvfb-run is not installed (scripts/install-deps.sh installs it)"
+    exit 0
+  fi
+  for tool in xdotool xauth; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "$NAME: $tool is missing" >&2; exit 1; }
+  done
+  [ -x /usr/bin/import ] || { echo "$NAME: /usr/bin/import (ImageMagick) is missing" >&2; exit 1; }
+}
+
+# Waits up to $2 tenths of a second for the command $1 to succeed.
+wait_until() {
+  i=0
+  until eval "$1"; do
+    i=$((i + 1))
+    [ "$i" -le "$2" ] || return 1
+    sleep 0.1
+  done
+}
+
+# Runs the script again (arguments after the time limit) on a 1280x1024
+# virtual X server and exits with its status; the whole run is bounded even
+# if the X server or a step hangs.
+on_virtual_display() {
+  limit=$1
+  shift
+  status=0
+  timeout -k 5 "$limit" xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" sh "$@" || status=$?
+  [ "$status" -eq 124 ] && echo "$NAME: $RUN: timed out" >&2
+  exit "$status"
+}
