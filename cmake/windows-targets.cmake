@@ -1,5 +1,9 @@
 # The Windows patcher and the portable unit tests cross-built, run under
 # Wine by ctest (each test binary once: one Wine start per binary).
+# The GDI+ painter the window draws with.
+add_library(velmo_gdiplus STATIC src/ui/gdiplus_painter.cc src/ui/png_header.cc)
+target_link_libraries(velmo_gdiplus PUBLIC velmo_core gdiplus shlwapi ole32 gdi32)
+
 file(GLOB WIN_BACKEND_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/ui/win32_*.cc)
 add_executable(velmo-patcher WIN32 src/app/main.cc ${WIN_BACKEND_SOURCES})
 set_target_properties(velmo-patcher PROPERTIES OUTPUT_NAME "VELMO Patcher")
@@ -53,3 +57,12 @@ foreach(group ${WIN_TEST_GROUPS})
                    $<TARGET_FILE:velmo_tests_${group}> --gtest_brief=1 --gtest_filter=-${WIN_SKIP_${group}})
   set_tests_properties(wine_velmo_tests_${group} PROPERTIES TIMEOUT 900 FIXTURES_REQUIRED win_demo)
 endforeach()
+
+# The GDI+ painter's pixels, drawn by Wine's gdiplus.dll.
+add_executable(velmo_tests_gdiplus src/ui/gdiplus_painter_unittest.cc)
+target_include_directories(velmo_tests_gdiplus PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(velmo_tests_gdiplus PRIVATE velmo_gdiplus GTest::gtest_main)
+add_test(NAME wine_velmo_tests_gdiplus
+         COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix
+                 $<TARGET_FILE:velmo_tests_gdiplus> --gtest_brief=1)
+set_tests_properties(wine_velmo_tests_gdiplus PROPERTIES TIMEOUT 300)
