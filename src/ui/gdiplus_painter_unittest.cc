@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "common/crc32.h"
-#include "gdiplus/png_encode.h"
+#include "support/png_encode.h"
 
 namespace velmo {
 namespace {
