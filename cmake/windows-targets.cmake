@@ -42,7 +42,8 @@ foreach(group ${WIN_TEST_GROUPS})
   endif()
   add_executable(velmo_tests_${group} ${srcs} ${support})
   target_include_directories(velmo_tests_${group} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-  target_link_libraries(velmo_tests_${group} PRIVATE velmo_packtool velmo_core GTest::gtest_main GTest::gmock)
+  target_link_libraries(velmo_tests_${group} PRIVATE velmo_packtool velmo_uicore velmo_core ZLIB::ZLIB GTest::gtest_main
+    GTest::gmock)
   target_compile_definitions(velmo_tests_${group} PRIVATE
     VELMO_SOURCE_DIR="${VELMO_WIN_SOURCE_DIR}"
     VELMO_VECTORS_DIR="${VELMO_WIN_VECTORS_DIR}"
