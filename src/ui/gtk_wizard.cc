@@ -140,6 +140,11 @@ gboolean jobFinishedIdle(gpointer data) {
 
 void freeJobFinishedNote(gpointer data) { delete static_cast<JobFinishedNote*>(data); }
 
+gboolean xapkCheckedIdle(gpointer data) {
+  wizardXapkChecked(static_cast<WizardWindow*>(data)->controller);
+  return G_SOURCE_REMOVE;
+}
+
 // --- desktop services -------------------------------------------------------
 
 GtkWindow* parentOf(WizardWindow* w) { return w->window ? GTK_WINDOW(w->window) : nullptr; }
@@ -323,6 +328,7 @@ WizardDesktop makeDesktop(WizardWindow* w) {
     g_main_context_invoke_full(nullptr, G_PRIORITY_DEFAULT, jobFinishedIdle, new JobFinishedNote{w, ok},
                                freeJobFinishedNote);
   };
+  d.postXapkChecked = [w] { g_main_context_invoke(nullptr, xapkCheckedIdle, w); };
   return d;
 }
 
