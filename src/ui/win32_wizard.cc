@@ -23,6 +23,8 @@ constexpr wchar_t kWindowClassName[] = L"VELMOPatcher";
 constexpr UINT_PTR kFrameTimerId = 1;
 // Posted by the install worker: wParam 1 on success, 0 otherwise.
 constexpr UINT kJobFinishedMessage = WM_APP + 1;
+// Posted by the XAPK checking thread when its check has ended.
+constexpr UINT kXapkCheckedMessage = WM_APP + 2;
 
 struct WizardWindow {
   WizardController controller;
@@ -108,6 +110,9 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case kJobFinishedMessage:
       wizardJobFinished(c, wParam != 0);
       return 0;
+    case kXapkCheckedMessage:
+      wizardXapkChecked(c);
+      return 0;
     default:
       break;
   }
@@ -137,6 +142,7 @@ WizardDesktop makeDesktop(WizardWindow* w) {
   // On the worker thread: only the message. Once the window is gone it is
   // lost, as the closing rules expect.
   d.postJobFinished = [w](bool ok) { post(w, kJobFinishedMessage, ok ? 1 : 0); };
+  d.postXapkChecked = [w] { post(w, kXapkCheckedMessage, 0); };
   return d;
 }
 
