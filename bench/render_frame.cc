@@ -1,8 +1,15 @@
 // Time to render one whole wizard frame (the installing screen with 150 snow
-// particles, the strip art and the progress bar) on one core.
+// particles, the strip art and the progress bar) on one core, with the Cairo
+// painter, or with the GDI+ painter in the Windows build (run under Wine by
+// hand).
 #include <chrono>
 #include <cstdio>
 
+#ifdef _WIN32
+#include "ui/gdiplus_painter.h"
+#else
+#include "ui/cairo_painter.h"
+#endif
 #include "ui/wizard_paint.h"
 #include "velmo-pack/tool_io.h"
 
@@ -13,7 +20,13 @@ int main(int argc, char** argv) {
   if (argc > 1) readFileBytes(argv[1], art);  // a strip-art PNG, optional
   WizardGraphics g;
   auto t0 = std::chrono::steady_clock::now();
-  initWizardGraphics(g, art, 1);
+#ifdef _WIN32
+  startGdiplus();
+  const Painter& painter = gdiplusPainter();
+#else
+  const Painter& painter = cairoPainter();
+#endif
+  initWizardGraphics(g, painter, art, 1);
   double setup = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
   WizardState state;
   state.screen = WizardScreen::Installing;

@@ -3,12 +3,15 @@
 # The shell actions and the music device the window uses.
 add_library(velmo_win32_desktop STATIC src/ui/win32_desktop.cc src/audio/waveout_music_output.cc)
 target_link_libraries(velmo_win32_desktop PUBLIC velmo_core ole32 uuid shell32 winmm)
+# The GDI+ painter the window draws with.
+add_library(velmo_gdiplus STATIC src/ui/gdiplus_painter.cc)
+target_link_libraries(velmo_gdiplus PUBLIC velmo_uicore velmo_core gdiplus shlwapi ole32 gdi32)
 
 file(GLOB WIN_BACKEND_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/ui/win32_*.cc)
 list(FILTER WIN_BACKEND_SOURCES EXCLUDE REGEX "_unittest\\.cc$|/win32_desktop\\.cc$")
 add_executable(velmo-patcher WIN32 src/app/main.cc ${WIN_BACKEND_SOURCES})
 set_target_properties(velmo-patcher PROPERTIES OUTPUT_NAME "VELMO Patcher")
-target_link_libraries(velmo-patcher PRIVATE velmo_win32_desktop velmo_core user32)
+target_link_libraries(velmo-patcher PRIVATE velmo_gdiplus velmo_win32_desktop velmo_uicore velmo_core user32)
 # A release carries no symbols; the pack is added afterwards as resources.
 target_link_options(velmo-patcher PRIVATE -s)
 
@@ -47,7 +50,8 @@ foreach(group ${WIN_TEST_GROUPS})
   endif()
   add_executable(velmo_tests_${group} ${srcs} ${support})
   target_include_directories(velmo_tests_${group} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-  target_link_libraries(velmo_tests_${group} PRIVATE velmo_packtool velmo_core GTest::gtest_main GTest::gmock)
+  target_link_libraries(velmo_tests_${group} PRIVATE velmo_packtool velmo_uicore velmo_core ZLIB::ZLIB GTest::gtest_main
+    GTest::gmock)
   target_compile_definitions(velmo_tests_${group} PRIVATE
     VELMO_SOURCE_DIR="${VELMO_WIN_SOURCE_DIR}"
     VELMO_VECTORS_DIR="${VELMO_WIN_VECTORS_DIR}"
@@ -59,13 +63,36 @@ foreach(group ${WIN_TEST_GROUPS})
   set_tests_properties(wine_velmo_tests_${group} PROPERTIES TIMEOUT 900 FIXTURES_REQUIRED win_demo)
 endforeach()
 
+# The GDI+ painter's pixels, and every wizard frame it draws set against the
+# host build's Cairo renders of the same states (written by the native
+# tests, which `make test` runs first).
+string(REPLACE "/" "\\\\" VELMO_WIN_HOST_BUILD_DIR "Z:${VELMO_HOST_BUILD_DIR}")
+add_executable(velmo_tests_gdiplus src/ui/gdiplus_painter_unittest.cc src/ui/gdiplus_frames_unittest.cc ${support})
+target_include_directories(velmo_tests_gdiplus PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(velmo_tests_gdiplus PRIVATE velmo_gdiplus velmo_packtool velmo_uicore velmo_core ZLIB::ZLIB
+  GTest::gtest_main GTest::gmock)
+target_compile_definitions(velmo_tests_gdiplus PRIVATE
+  VELMO_SOURCE_DIR="${VELMO_WIN_SOURCE_DIR}"
+  VELMO_VECTORS_DIR="${VELMO_WIN_VECTORS_DIR}"
+  VELMO_BINARY_DIR="${VELMO_WIN_BINARY_DIR}"
+  VELMO_HOST_BUILD_DIR="${VELMO_WIN_HOST_BUILD_DIR}"
+  VELMO_PREBUILT_DEMO_DIR="${VELMO_WIN_DEMO_DIR}")
+add_test(NAME wine_velmo_tests_gdiplus
+         COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix
+                 $<TARGET_FILE:velmo_tests_gdiplus> --gtest_brief=1)
+set_tests_properties(wine_velmo_tests_gdiplus PROPERTIES TIMEOUT 600)
+
+# The GDI+ frame time (run by hand under Wine, like the native benchmarks).
+add_executable(bench_render_frame EXCLUDE_FROM_ALL bench/render_frame.cc)
+target_link_libraries(bench_render_frame PRIVATE velmo_gdiplus velmo_packtool velmo_uicore velmo_core)
+
 # The shell actions and the waveOut device on Wine's shell32 and WINMM;
 # write_cwd.exe stands in for the game that "Play now" starts.
 add_executable(write_cwd tests/win32/write_cwd.c)
 add_executable(velmo_tests_win32 src/ui/win32_desktop_unittest.cc src/audio/waveout_music_output_unittest.cc
-               src/audio/music_output.cc src/audio/music_player.cc tests/support/test_util.cc)
+               tests/support/test_util.cc)
 target_include_directories(velmo_tests_win32 PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(velmo_tests_win32 PRIVATE velmo_win32_desktop GTest::gtest_main)
+target_link_libraries(velmo_tests_win32 PRIVATE velmo_win32_desktop velmo_uicore GTest::gtest_main)
 target_compile_definitions(velmo_tests_win32 PRIVATE
   VELMO_SOURCE_DIR="${VELMO_WIN_SOURCE_DIR}"
   VELMO_VECTORS_DIR="${VELMO_WIN_VECTORS_DIR}"

@@ -9,37 +9,42 @@
 #include <vector>
 
 #include "common/utf8.h"
-#include "support/png_bytes.h"
+#include "support/png_encode.h"
+#include "ui/cairo_painter.h"
 
 namespace velmo {
 namespace {
 
 // --- helpers -----------------------------------------------------------------
 
-struct Canvas {
-  SurfacePtr surface;
-  cairo_t* cr = nullptr;
-  Canvas(int w, int h, Argb fill) {
-    surface.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
-    cr = cairo_create(surface.get());
-    applyDrawingModes(cr);
-    if (fill != 0) {
-      setSourceArgb(cr, fill);
-      cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-      cairo_paint(cr);
-      cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-    }
+// An image of the Cairo painter on a ground colour, drawn on through canvas()
+// and read (once the canvas is done) through at().
+struct Drawing {
+  std::unique_ptr<CanvasImage> image;
+  std::unique_ptr<Canvas> open;
+  Drawing(int w, int h, Argb fill) : image(cairoPainter().createImage(w, h)) {
+    if (fill != 0) canvas().fillRoundedRect({0, 0, float(w), float(h)}, 0, fill);
   }
-  ~Canvas() { cairo_destroy(cr); }
-  Argb at(int x, int y) const { return readPixel(surface.get(), x, y); }
-  uint32_t raw(int x, int y) const {
-    cairo_surface_flush(surface.get());
+  Canvas& canvas() {
+    if (!open) open = cairoPainter().beginDrawing(*image);
+    return *open;
+  }
+  Argb at(int x, int y) {
+    open.reset();
+    return image->pixel(x, y);
+  }
+  cairo_surface_t* surface() {
+    open.reset();
+    return cairoSurface(*image);
+  }
+  uint32_t raw(int x, int y) {
+    cairo_surface_t* s = surface();
     uint32_t p;
-    std::memcpy(&p, cairo_image_surface_get_data(surface.get()) + y * cairo_image_surface_get_stride(surface.get()) + x * 4, 4);
+    std::memcpy(&p, cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s) + x * 4, 4);
     return p;
   }
-  int width() const { return cairo_image_surface_get_width(surface.get()); }
-  int height() const { return cairo_image_surface_get_height(surface.get()); }
+  int width() const { return image->width(); }
+  int height() const { return image->height(); }
 };
 
 int ch(uint32_t c, int shift) { return int((c >> shift) & 0xFF); }
@@ -66,11 +71,12 @@ Argb lerpColour(Argb a, Argb b, double t) {
 using test::encodePng;
 
 Bytes solidPng(int w, int h, Argb colour) {
-  Canvas c(w, h, colour);
-  return encodePng(c.surface.get());
+  Drawing c(w, h, colour);
+  c.at(0, 0);
+  return encodePng(*c.image);
 }
 
-FontFamilies testFonts() { return chooseFontFamilies(); }
+FontFamilies testFonts() { return chooseFontFamilies(cairoPainter().installedFontFamilies()); }
 
 // --- colours -------------------------------------------------------------------
 
@@ -87,9 +93,8 @@ TEST(Colour, StoredPremultipliedAndReadBackStraight) {
   // reading it back gives the straight colour within the rounding that a
   // small alpha allows.
   for (Argb colour : {0x80FF0000u, 0x1EFFFFFFu, 0xC878AAE1u, 0xAC070B1Au, 0x3C102030u, 0xFF5A96DCu}) {
-    Canvas c(4, 4, 0);
-    setSourceArgb(c.cr, colour);
-    cairo_paint(c.cr);
+    Drawing c(4, 4, 0);
+    c.canvas().fillRoundedRect({0, 0, 4, 4}, 0, colour);
     EXPECT_LE(colourDistance(c.raw(1, 1), premultiplyArgb(colour)), 1) << std::hex << colour;
     int tolerance = 255 / int(colour >> 24) + 1;
     EXPECT_LE(colourDistance(c.at(1, 1), colour), tolerance) << std::hex << colour;
@@ -97,11 +102,10 @@ TEST(Colour, StoredPremultipliedAndReadBackStraight) {
   }
 
   // Over an opaque colour the result is the straight-alpha blend.
-  Canvas c(4, 4, 0xFF0000FF);
-  setSourceArgb(c.cr, 0x80FF0000);
-  cairo_paint(c.cr);
+  Drawing c(4, 4, 0xFF0000FF);
+  c.canvas().fillRoundedRect({0, 0, 4, 4}, 0, 0x80FF0000);
   EXPECT_LE(colourDistance(c.at(2, 2), over(0x80FF0000, 0xFF0000FF)), 1);
-  EXPECT_EQ(readPixel(c.surface.get(), 4, 0), 0u);  // outside
+  EXPECT_EQ(c.at(4, 0), 0u);  // outside
 }
 
 // --- text ------------------------------------------------------------------------
@@ -114,8 +118,8 @@ TEST(Text, WrapsInsideItsRectangleAndNeverPaintsOutside) {
   for (int i = 0; i < 40; ++i) text += L"snow falls softly ";
 
   for (bool shadow : {false, true}) {
-    Canvas c(300, 200, ground);
-    drawText(c.cr, text, f.body, 14, kTextRegular, 0xFFFFFFFF, rect, kAlignNear, shadow);
+    Drawing c(300, 200, ground);
+    drawText(c.canvas(), text, f.body, 14, kTextRegular, 0xFFFFFFFF, rect, kAlignNear, shadow);
     // The shadow may reach 1.5 pixels right of and below the rectangle.
     int spill = shadow ? 2 : 0;
     int outside = 0, firstLine = 0, laterLines = 0;
@@ -144,8 +148,8 @@ TEST(Text, ShadowAlphaAndCentring) {
   FontFamilies f = testFonts();
   // A full-block character makes solid ink: the shadow shows in the strip
   // that the moved copy does not cover.
-  Canvas c(120, 60, 0);
-  drawText(c.cr, L"\u2588", f.body, 30, kTextRegular, 0xFFFFFFFF, {10, 10, 100, 40}, kAlignCentre, true);
+  Drawing c(120, 60, 0);
+  drawText(c.canvas(), L"\u2588", f.body, 30, kTextRegular, 0xFFFFFFFF, {10, 10, 100, 40}, kAlignCentre, true);
   int minX = 1000, maxX = -1, shadowAlpha = -1;
   for (int y = 0; y < 60; ++y) {
     for (int x = 0; x < 120; ++x) {
@@ -163,10 +167,8 @@ TEST(Text, ShadowAlphaAndCentring) {
 // --- rounded rectangle and button ------------------------------------------------------
 
 TEST(Shapes, RoundedRectangleCutsItsCorners) {
-  Canvas c(100, 100, 0);
-  addRoundedRect(c.cr, {10, 10, 80, 60}, 15);
-  setSourceArgb(c.cr, 0xFFFFFFFF);
-  cairo_fill(c.cr);
+  Drawing c(100, 100, 0);
+  c.canvas().fillRoundedRect({10, 10, 80, 60}, 15, 0xFFFFFFFF);
   EXPECT_EQ(c.at(11, 11), 0u);           // corner cut away
   EXPECT_EQ(c.at(88, 68), 0u);
   EXPECT_EQ(c.at(50, 10), 0xFFFFFFFFu);  // straight edges reach the bounds
@@ -196,20 +198,20 @@ TEST(Button, FiveFillStatesHoverRulesAndOutline) {
       {true, false, 60, 64, 0x26C8E1FF},   // bottom edge is outside
   };
   for (const Case& k : cases) {
-    Canvas c(200, 100, ground);
+    Drawing c(200, 100, ground);
     ButtonRegion b = base;
     b.enabled = k.enabled;
     b.primary = k.primary;
-    drawButton(c.cr, f, b, k.mx, k.my);
+    drawButton(c.canvas(), f, b, k.mx, k.my);
     EXPECT_LE(colourDistance(c.at(26, 42), over(k.fill, ground)), 2)
         << std::hex << k.fill << " got " << c.at(26, 42);
   }
   // The outline is brightest when hovered, dimmest when disabled.
   auto outline = [&](bool enabled, float mx) {
-    Canvas c(200, 100, ground);
+    Drawing c(200, 100, ground);
     ButtonRegion b = base;
     b.enabled = enabled;
-    drawButton(c.cr, f, b, mx, 40);
+    drawButton(c.canvas(), f, b, mx, 40);
     return ch(c.at(20, 42), 16);
   };
   int hovered = outline(true, 60), idle = outline(true, -1), disabled = outline(false, 60);
@@ -220,9 +222,9 @@ TEST(Button, FiveFillStatesHoverRulesAndOutline) {
 TEST(Button, LabelColourFollowsState) {
   FontFamilies f = testFonts();
   auto darkestAndBrightest = [&](bool enabled, bool primary) {
-    Canvas c(200, 100, 0xFF000000);
+    Drawing c(200, 100, 0xFF000000);
     ButtonRegion b{1, 20, 20, 160, 44, L"Install", enabled, primary};
-    drawButton(c.cr, f, b, -1, -1);
+    drawButton(c.canvas(), f, b, -1, -1);
     int dark = 255, bright = 0;
     for (int y = 30; y < 56; ++y)
       for (int x = 40; x < 160; ++x) {
@@ -246,9 +248,9 @@ TEST(Toggle, BoxTickAndLabel) {
   FontFamilies f = testFonts();
   const Argb ground = 0xFF808080;
   ToggleRegion t{14, 20, 20, 300, 22, L"Use the bundled strip art"};
-  Canvas off(400, 60, ground), on(400, 60, ground);
-  drawToggle(off.cr, f, t, false);
-  drawToggle(on.cr, f, t, true);
+  Drawing off(400, 60, ground), on(400, 60, ground);
+  drawToggle(off.canvas(), f, t, false);
+  drawToggle(on.canvas(), f, t, true);
   // Box interior: 0x78000000 over the ground when not ticked.
   EXPECT_LE(colourDistance(off.at(33, 27), over(0x78000000, ground)), 1);
   // The outline is the box's outermost pixels at full strength, nothing
@@ -273,18 +275,19 @@ TEST(Toggle, BoxTickAndLabel) {
 
 TEST(Icons, ProgramAndQuestionIconsInTheWindowsArt) {
   for (int size : {16, 48, 128}) {
-    SurfacePtr program = drawProgramIcon(size), question = drawQuestionIcon(size);
-    ASSERT_EQ(cairo_image_surface_get_width(program.get()), size);
-    ASSERT_EQ(cairo_image_surface_get_height(question.get()), size);
+    std::unique_ptr<CanvasImage> program = drawProgramIcon(size), question = drawQuestionIcon(size);
+    ASSERT_TRUE(program && question);
+    ASSERT_EQ(program->width(), size);
+    ASSERT_EQ(question->height(), size);
     // Transparent corners, an opaque dark tile, a light glyph.
-    EXPECT_EQ(readPixel(program.get(), 0, 0) >> 24, 0u);
-    EXPECT_EQ(readPixel(question.get(), size - 1, size - 1) >> 24, 0u);
-    Argb tile = readPixel(question.get(), size / 4, size / 5);
+    EXPECT_EQ(program->pixel(0, 0) >> 24, 0u);
+    EXPECT_EQ(question->pixel(size - 1, size - 1) >> 24, 0u);
+    Argb tile = question->pixel(size / 4, size / 5);
     EXPECT_EQ(tile >> 24, 0xFFu);
     EXPECT_LT(ch(tile, 16), 0x40);
-    EXPECT_GT(ch(readPixel(program.get(), size / 2, size / 2), 8), 0xC0) << size;        // the flake's hub
-    EXPECT_GT(ch(readPixel(question.get(), size / 2, size * 76 / 100), 8), 0xC0) << size;  // the dot
-    EXPECT_LT(ch(readPixel(question.get(), size / 2, size * 38 / 100), 8), 0x80) << size;  // inside the hook
+    EXPECT_GT(ch(program->pixel(size / 2, size / 2), 8), 0xC0) << size;        // the flake's hub
+    EXPECT_GT(ch(question->pixel(size / 2, size * 76 / 100), 8), 0xC0) << size;  // the dot
+    EXPECT_LT(ch(question->pixel(size / 2, size * 38 / 100), 8), 0x80) << size;  // inside the hook
   }
 }
 
@@ -292,18 +295,18 @@ TEST(Icons, ProgramAndQuestionIconsInTheWindowsArt) {
 
 TEST(PathField, ShorteningKeepsTheLastComponent) {
   FontFamilies f = testFonts();
-  Canvas c(10, 10, 0);
+  Drawing c(10, 10, 0);
   const std::string& fam = f.body;
   const float max = 356;
-  auto width = [&](const std::wstring& s) { return measureTextWidth(c.cr, s, fam, 14, kTextRegular); };
+  auto width = [&](const std::wstring& s) { return c.canvas().measureTextWidth(s, fam, 14, kTextRegular); };
 
   std::wstring shortPath = L"/home/player/Harrowmere.xapk";
-  EXPECT_EQ(shortenPath(c.cr, shortPath, fam, 14, max), shortPath);
+  EXPECT_EQ(shortenPath(c.canvas(), shortPath, fam, 14, max), shortPath);
 
   std::wstring longPath =
       L"/home/player/Downloads/games/android/backups/2024/winter/collection/Harrowmere_1.0.7_full.xapk";
   ASSERT_GT(width(longPath), max);
-  std::wstring s = shortenPath(c.cr, longPath, fam, 14, max);
+  std::wstring s = shortenPath(c.canvas(), longPath, fam, 14, max);
   EXPECT_LE(width(s), max);
   size_t ell = s.find(L'\u2026');
   ASSERT_NE(ell, std::wstring::npos);
@@ -313,13 +316,13 @@ TEST(PathField, ShorteningKeepsTheLastComponent) {
   EXPECT_GT(width(longPath.substr(0, ell + 1) + s.substr(ell)), max);
 
   std::wstring windowsPath = L"C:\\Users\\Player\\Downloads\\Very Long Folder Name\\Another One\\Harrowmere.xapk";
-  std::wstring w = shortenPath(c.cr, windowsPath, fam, 14, 200);
+  std::wstring w = shortenPath(c.canvas(), windowsPath, fam, 14, 200);
   EXPECT_LE(width(w), 200);
   EXPECT_EQ(w.substr(w.find(L'\u2026')), L"\u2026\\Harrowmere.xapk");
   EXPECT_EQ(w.substr(0, 3), L"C:\\");
 
   // When not even the last component fits, its end stays visible.
-  std::wstring narrow = shortenPath(c.cr, longPath, fam, 14, 90);
+  std::wstring narrow = shortenPath(c.canvas(), longPath, fam, 14, 90);
   EXPECT_LE(width(narrow), 90);
   EXPECT_EQ(narrow[0], L'\u2026');
   EXPECT_EQ(narrow.substr(narrow.size() - 5), L".xapk");
@@ -332,9 +335,9 @@ TEST(PathField, OneLineClippedAndPlaceholderDim) {
   for (int i = 0; i < 30; ++i) longPath += L"/folder" + std::to_wstring(i);
   longPath += L"/game.xapk";
 
-  Canvas value(500, 100, ground), empty(500, 100, ground);
-  drawPathField(value.cr, f, 20, 20, 380, longPath, L"No XAPK chosen");
-  drawPathField(empty.cr, f, 20, 20, 380, L"", L"No XAPK chosen");
+  Drawing value(500, 100, ground), empty(500, 100, ground);
+  drawPathField(value.canvas(), f, 20, 20, 380, longPath, L"No XAPK chosen");
+  drawPathField(empty.canvas(), f, 20, 20, 380, L"", L"No XAPK chosen");
   int brightValue = 0, brightPlaceholder = 0, outside = 0;
   for (int y = 0; y < 100; ++y) {
     for (int x = 0; x < 500; ++x) {
@@ -367,8 +370,8 @@ TEST(ProgressBar, FillIsProportionalAndTheGradientSpansTheTrack) {
   const Argb track = over(0x78000000, ground);
 
   for (float fraction : {0.25f, 0.5f, 0.75f}) {
-    Canvas c(520, 40, ground);
-    drawProgressBar(c.cr, x, y, w, fraction, tick);
+    Drawing c(520, 40, ground);
+    drawProgressBar(c.canvas(), x, y, w, fraction, tick);
     float end = x + w * fraction;
     EXPECT_FLOAT_EQ(progressFillWidth(w, fraction), w * fraction);
     int inFill = int(end) - 15, inTrack = int(end) + 15;
@@ -381,8 +384,8 @@ TEST(ProgressBar, FillIsProportionalAndTheGradientSpansTheTrack) {
   }
 
   // Zero progress still shows a 14-pixel fill; the flake sits at its end.
-  Canvas zero(520, 40, ground);
-  drawProgressBar(zero.cr, x, y, w, 0, tick);
+  Drawing zero(520, 40, ground);
+  drawProgressBar(zero.canvas(), x, y, w, 0, tick);
   EXPECT_FLOAT_EQ(progressFillWidth(w, 0), 14);
   EXPECT_LE(colourDistance(zero.at(int(x) + 3, row), gradientAt(int(x) + 3)), 4);
   EXPECT_LE(colourDistance(zero.at(int(x) + 40, row), track), 2);
@@ -390,25 +393,25 @@ TEST(ProgressBar, FillIsProportionalAndTheGradientSpansTheTrack) {
   EXPECT_GT(ch(zero.at(int(x) + 14, row), 16), 0xC0);
 
   // Full progress fills the track exactly, ending in the gradient's end colour.
-  Canvas full(520, 40, ground);
-  drawProgressBar(full.cr, x, y, w, 1, tick);
+  Drawing full(520, 40, ground);
+  drawProgressBar(full.canvas(), x, y, w, 1, tick);
   int nearEnd = int(x + w) - 16;
   EXPECT_LE(colourDistance(full.at(nearEnd, row), gradientAt(nearEnd)), 3);
   EXPECT_EQ(full.at(int(x + w) + 14, row), ground);
 }
 
 TEST(Snowflake, SixArmsTurnWithRotation) {
-  Canvas a(60, 60, 0), b(60, 60, 0);
-  drawSnowflake(a.cr, 30, 30, 20, 0, 255);
-  drawSnowflake(b.cr, 30, 30, 20, float(M_PI / 6), 255);
+  Drawing a(60, 60, 0), b(60, 60, 0);
+  drawSnowflake(a.canvas(), 30, 30, 20, 0, 255);
+  drawSnowflake(b.canvas(), 30, 30, 20, float(M_PI / 6), 255);
   // Rotation 0 has an arm along +x; pi/6 has one along +y (pi/2).
   EXPECT_GT(a.at(45, 30) >> 24, 0xC0u);
   EXPECT_LT(b.at(45, 30) >> 24, 0x20u);
   EXPECT_GT(b.at(30, 45) >> 24, 0xC0u);
   EXPECT_EQ(a.at(45, 30) & 0xFFFFFF, 0xEBF5FFu);
   // Alpha scales the pen colour.
-  Canvas dim(60, 60, 0);
-  drawSnowflake(dim.cr, 30, 30, 20, 0, 100);
+  Drawing dim(60, 60, 0);
+  drawSnowflake(dim.canvas(), 30, 30, 20, 0, 100);
   EXPECT_NEAR(int(dim.at(46, 30) >> 24), 100, 2);  // past the branch point
 }
 
@@ -418,8 +421,8 @@ TEST(TitleBar, HoverCellsAndGlyphs) {
   FontFamilies f = testFonts();
   const Argb ground = 0xFF000000;
   auto cellShade = [&](bool music, float mx, float my, int px, int py) {
-    Canvas c(1040, 60, ground);
-    drawTitleBarButtons(c.cr, f, music, false, mx, my);
+    Drawing c(1040, 60, ground);
+    drawTitleBarButtons(c.canvas(), f, music, false, mx, my);
     return c.at(px, py);
   };
   const Argb lit = over(0x3CFFFFFF, ground);
@@ -429,16 +432,16 @@ TEST(TitleBar, HoverCellsAndGlyphs) {
   EXPECT_EQ(cellShade(false, 920, 20, 910, 12), ground);   // no mute cell without music
   EXPECT_EQ(cellShade(true, 920, 20, 910, 12), lit);
 
-  Canvas c(1040, 60, ground);
-  drawTitleBarButtons(c.cr, f, true, false, -1, -1);
+  Drawing c(1040, 60, ground);
+  drawTitleBarButtons(c.canvas(), f, true, false, -1, -1);
   EXPECT_NE(c.at(965, 25), ground);   // minimise bar
   EXPECT_NE(c.at(1005, 24), ground);  // close cross centre
   int note = 0;
   for (int y = 13; y < 34; ++y)
     for (int x = 915; x < 935; ++x) note += c.at(x, y) != ground;
   EXPECT_GT(note, 10);
-  Canvas muted(1040, 60, ground);
-  drawTitleBarButtons(muted.cr, f, true, true, -1, -1);
+  Drawing muted(1040, 60, ground);
+  drawTitleBarButtons(muted.canvas(), f, true, true, -1, -1);
   EXPECT_NE(muted.at(917, 30), c.at(917, 30));  // the slash's lower end
 }
 
@@ -446,35 +449,36 @@ TEST(TitleBar, HoverCellsAndGlyphs) {
 
 TEST(StripArt, DecodesFromMemoryAndRejectsDamage) {
   Bytes png = solidPng(30, 20, 0xFF336699);
-  SurfacePtr img = decodeStripArt(png);
+  const Painter& painter = cairoPainter();
+  std::unique_ptr<CanvasImage> img = painter.decodePng(png);
   ASSERT_TRUE(img);
-  EXPECT_EQ(cairo_image_surface_get_width(img.get()), 30);
-  EXPECT_EQ(cairo_image_surface_get_height(img.get()), 20);
-  EXPECT_EQ(readPixel(img.get(), 5, 5), 0xFF336699u);
+  EXPECT_EQ(img->width(), 30);
+  EXPECT_EQ(img->height(), 20);
+  EXPECT_EQ(img->pixel(5, 5), 0xFF336699u);
 
-  EXPECT_FALSE(decodeStripArt(Bytes{}));
-  EXPECT_FALSE(decodeStripArt(Bytes(png.begin(), png.begin() + 8)));
+  EXPECT_FALSE(painter.decodePng(Bytes{}));
+  EXPECT_FALSE(painter.decodePng(Bytes(png.begin(), png.begin() + 8)));
   Bytes notPng = png;
   notPng[1] = 'Q';
-  EXPECT_FALSE(decodeStripArt(notPng));
+  EXPECT_FALSE(painter.decodePng(notPng));
   // A header claiming an enormous picture is refused before decoding.
   Bytes huge = png;
   huge[16] = 0x00, huge[17] = 0x01, huge[18] = 0x00, huge[19] = 0x00;  // width 65536
-  EXPECT_FALSE(decodeStripArt(huge));
+  EXPECT_FALSE(painter.decodePng(huge));
   // Every truncation fails cleanly (or, at the very end, still decodes).
   for (size_t n = 0; n < png.size(); n += 7) {
-    SurfacePtr s = decodeStripArt(Bytes(png.begin(), png.begin() + n));
+    std::unique_ptr<CanvasImage> s = painter.decodePng(Bytes(png.begin(), png.begin() + n));
     if (s) {
-      EXPECT_EQ(cairo_surface_status(s.get()), CAIRO_STATUS_SUCCESS);
+      EXPECT_EQ(cairo_surface_status(cairoSurface(*s)), CAIRO_STATUS_SUCCESS);
     }
   }
   // Bit flips either decode to a picture or fail; none crashes.
   for (size_t i = 8; i < png.size(); i += 3) {
     Bytes flipped = png;
     flipped[i] ^= 0x10;
-    SurfacePtr s = decodeStripArt(flipped);
+    std::unique_ptr<CanvasImage> s = painter.decodePng(flipped);
     if (s) {
-      EXPECT_GT(cairo_image_surface_get_width(s.get()), 0);
+      EXPECT_GT(s->width(), 0);
     }
   }
 }
@@ -482,9 +486,9 @@ TEST(StripArt, DecodesFromMemoryAndRejectsDamage) {
 Argb skyAt(int y) { return lerpColour(0xFF080B18, 0xFF161E36, (y + 0.5) / 640.0); }
 
 TEST(Background, WithoutPictureOnlyGradientAndFrame) {
-  SurfacePtr bg = composeBackground(nullptr);
+  std::unique_ptr<CanvasImage> bg = composeBackground(cairoPainter(), nullptr);
   ASSERT_TRUE(bg);
-  cairo_surface_t* s = bg.get();
+  cairo_surface_t* s = cairoSurface(*bg);
   for (int y : {1, 100, 400, 600, 638}) EXPECT_LE(colourDistance(readPixel(s, 520, y), skyAt(y)), 1) << y;
   // No panel, no shade.
   EXPECT_LE(colourDistance(readPixel(s, 300, 400), skyAt(400)), 1);
@@ -506,10 +510,10 @@ TEST(Background, WithoutPictureOnlyGradientAndFrame) {
 TEST(Background, PictureRightAlignedWithPanelAndShade) {
   // 100 x 200 scales to 320 x 640 and starts at 1040 - 320 + 8 = 728.
   const Argb art = 0xFFC03020;
-  SurfacePtr picture = decodeStripArt(solidPng(100, 200, art));
+  std::unique_ptr<CanvasImage> picture = cairoPainter().decodePng(solidPng(100, 200, art));
   ASSERT_TRUE(picture);
-  SurfacePtr bg = composeBackground(picture.get());
-  cairo_surface_t* s = bg.get();
+  std::unique_ptr<CanvasImage> bg = composeBackground(cairoPainter(), picture.get());
+  cairo_surface_t* s = cairoSurface(*bg);
 
   EXPECT_LE(colourDistance(readPixel(s, 800, 100), art), 1);
   EXPECT_LE(colourDistance(readPixel(s, 730, 100), art), 1);
@@ -549,14 +553,15 @@ TEST(Fonts, FirstInstalledCandidateElseFallback) {
 }
 
 TEST(Fonts, ChosenFacesCoverEveryText) {
-  FontFamilies f = chooseFontFamilies();
+  FontFamilies f = testFonts();
   ASSERT_FALSE(f.title.empty());
   ASSERT_FALSE(f.body.empty());
   ASSERT_FALSE(f.subtitle.empty());
-  Canvas c(10, 10, 0);
+  SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 10, 10));
+  cairo_t* cr = cairo_create(surface.get());
   auto unknownGlyphs = [&](const std::string& family, const std::wstring& text) {
     std::string utf8 = toUtf8(text);
-    PangoLayout* layout = pango_cairo_create_layout(c.cr);
+    PangoLayout* layout = pango_cairo_create_layout(cr);
     PangoFontDescription* fd = pango_font_description_from_string(family.c_str());
     pango_font_description_set_absolute_size(fd, 22 * PANGO_SCALE);
     pango_layout_set_font_description(layout, fd);
@@ -569,6 +574,7 @@ TEST(Fonts, ChosenFacesCoverEveryText) {
   EXPECT_EQ(unknownGlyphs(f.subtitle, L"\uFF5EDuskwind\uFF5E"), 0) << f.subtitle;
   EXPECT_EQ(unknownGlyphs(f.body, L"\u266A Space needed: \u2026"), 0) << f.body;
   EXPECT_EQ(unknownGlyphs(f.title, L"LUMENCREST for Windows"), 0) << f.title;
+  cairo_destroy(cr);
 }
 
 }  // namespace

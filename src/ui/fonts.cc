@@ -1,8 +1,6 @@
 #include "ui/fonts.h"
 
-#include <pango/pangocairo.h>
-
-#include <strings.h>
+#include <algorithm>
 
 namespace velmo {
 
@@ -18,27 +16,22 @@ std::vector<std::string> subtitleFontCandidates() {
   return {"Yu Mincho", "MS Mincho", "MS Gothic", "Meiryo", "Noto Serif CJK JP", "Noto Sans CJK JP"};
 }
 
-std::vector<std::string> installedFontFamilies() {
-  std::vector<std::string> names;
-  PangoFontMap* map = pango_cairo_font_map_get_default();  // owned by pango
-  if (!map) return names;
-  PangoFontFamily** families = nullptr;
-  int count = 0;
-  pango_font_map_list_families(map, &families, &count);
-  for (int i = 0; i < count; ++i) {
-    const char* name = pango_font_family_get_name(families[i]);
-    if (name) names.emplace_back(name);
-  }
-  g_free(families);
-  return names;
+namespace {
+
+bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
+  auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c); };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
 }
+
+}  // namespace
 
 std::string firstAvailableFamily(const std::vector<std::string>& candidates,
                                  const std::vector<std::string>& installed) {
   if (installed.empty()) return {};
   for (const std::string& want : candidates) {
     for (const std::string& have : installed) {
-      if (strcasecmp(want.c_str(), have.c_str()) == 0) return have;
+      if (sameNameIgnoringCase(want, have)) return have;
     }
   }
   return kFallbackFontFamily;
@@ -51,7 +44,5 @@ FontFamilies chooseFontFamilies(const std::vector<std::string>& installed) {
   f.subtitle = firstAvailableFamily(subtitleFontCandidates(), installed);
   return f;
 }
-
-FontFamilies chooseFontFamilies() { return chooseFontFamilies(installedFontFamilies()); }
 
 }  // namespace velmo

@@ -20,16 +20,13 @@ std::vector<std::string> titleFontCandidates();
 std::vector<std::string> bodyFontCandidates();
 std::vector<std::string> subtitleFontCandidates();
 
-// The family names the text renderer has installed.
-std::vector<std::string> installedFontFamilies();
-
 // The first candidate found in installed (names compared without regard to
 // case), else the fallback family, which the renderer can always substitute.
 // Empty when nothing is installed at all: texts of that role are not drawn.
 std::string firstAvailableFamily(const std::vector<std::string>& candidates,
                                  const std::vector<std::string>& installed);
 
+// installed: the painter's installedFontFamilies().
 FontFamilies chooseFontFamilies(const std::vector<std::string>& installed);
-FontFamilies chooseFontFamilies();
 
 }  // namespace velmo

@@ -12,6 +12,7 @@
 #include "common/utf8.h"
 #include "pack/pack_items.h"
 #include "platform/platform.h"
+#include "ui/cairo_painter.h"
 #include "ui/desktop_launcher.h"
 #include "ui/wizard_controller.h"
 #include "ui/wizard_window.h"
@@ -66,8 +67,10 @@ gboolean onDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   WizardWindow* w = static_cast<WizardWindow*>(data);
   // An expose before the first timer frame renders without advancing time.
   if (!w->frameReady) render(w, 0);
+  cairo_surface_t* frame = w->graphics.backBuffer ? cairoSurface(*w->graphics.backBuffer) : nullptr;
+  if (!frame) return TRUE;
   cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-  cairo_set_source_surface(cr, w->graphics.backBuffer.get(), 0, 0);
+  cairo_set_source_surface(cr, frame, 0, 0);
   cairo_paint(cr);
   return TRUE;
 }
@@ -137,6 +140,11 @@ gboolean jobFinishedIdle(gpointer data) {
 
 void freeJobFinishedNote(gpointer data) { delete static_cast<JobFinishedNote*>(data); }
 
+gboolean xapkCheckedIdle(gpointer data) {
+  wizardXapkChecked(static_cast<WizardWindow*>(data)->controller);
+  return G_SOURCE_REMOVE;
+}
+
 // --- desktop services -------------------------------------------------------
 
 GtkWindow* parentOf(WizardWindow* w) { return w->window ? GTK_WINDOW(w->window) : nullptr; }
@@ -197,16 +205,19 @@ bool chooseFolder(WizardWindow* w, const std::wstring& current, std::wstring& fo
   return runChooser(chooser, folder);
 }
 
-GdkPixbuf* pixbufOf(const SurfacePtr& surface) {
-  int size = cairo_image_surface_get_width(surface.get());
-  return gdk_pixbuf_get_from_surface(surface.get(), 0, 0, size, size);
+GdkPixbuf* pixbufOf(const std::unique_ptr<CanvasImage>& icon) {
+  cairo_surface_t* surface = icon ? cairoSurface(*icon) : nullptr;
+  if (!surface) return nullptr;
+  return gdk_pixbuf_get_from_surface(surface, 0, 0, icon->width(), icon->height());
 }
 
 // The program's icon at the sizes taskbars and switchers ask for; every
 // window of the process, dialogs included, shows it.
 void setProgramIcon() {
   GList* icons = nullptr;
-  for (int size : {16, 32, 48, 64, 128}) icons = g_list_append(icons, pixbufOf(drawProgramIcon(size)));
+  for (int size : {16, 32, 48, 64, 128}) {
+    if (GdkPixbuf* icon = pixbufOf(drawProgramIcon(size))) icons = g_list_append(icons, icon);
+  }
   gtk_window_set_default_icon_list(icons);
   g_list_free_full(icons, g_object_unref);
 }
@@ -218,7 +229,7 @@ bool askYesNo(WizardWindow* w, const std::wstring& text, const std::wstring& cap
   // GTK 3 message dialogs show no icon of their own any more.
   GdkPixbuf* question = pixbufOf(drawQuestionIcon(48));
   GtkWidget* image = gtk_image_new_from_pixbuf(question);
-  g_object_unref(question);
+  if (question) g_object_unref(question);
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS
   gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog), image);
   G_GNUC_END_IGNORE_DEPRECATIONS
@@ -317,6 +328,7 @@ WizardDesktop makeDesktop(WizardWindow* w) {
     g_main_context_invoke_full(nullptr, G_PRIORITY_DEFAULT, jobFinishedIdle, new JobFinishedNote{w, ok},
                                freeJobFinishedNote);
   };
+  d.postXapkChecked = [w] { g_main_context_invoke(nullptr, xapkCheckedIdle, w); };
   return d;
 }
 
@@ -376,7 +388,7 @@ int runWizard(Startup& startup, InstallState& install) {
   c.desktop = makeDesktop(w);
 
   Bytes stripArt = readAsset(startup.pack, L"bg.png");
-  initWizardGraphics(w->graphics, stripArt, platform().tickCount());
+  initWizardGraphics(w->graphics, cairoPainter(), stripArt, platform().tickCount());
   startWizardMusic(c, w->music, sdlMusicOutput());
   precheckXapk(c);
 

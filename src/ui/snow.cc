@@ -46,7 +46,7 @@ void advanceSnowParticle(SnowParticle& p, float dt, const RandomDraw& random) {
   }
 }
 
-void drawSnowLayer(cairo_t* cr, SnowField& field, float dt, int layer, uint32_t nowTick) {
+void drawSnowLayer(Canvas& canvas, SnowField& field, float dt, int layer, uint32_t nowTick) {
   double clock = double(nowTick) / 1600.0;
   for (size_t i = size_t((layer & 1) ^ 1); i < field.particles.size(); i += 2) {
     SnowParticle& p = field.particles[i];
@@ -54,12 +54,9 @@ void drawSnowLayer(cairo_t* cr, SnowField& field, float dt, int layer, uint32_t 
     float dx = p.x + float(std::sin(clock + p.phase) * 8.0);
     int alpha = int(std::min(p.size * 30 + 110, 255.0f));
     if (p.isFlake) {
-      drawSnowflake(cr, dx, p.y, p.size, p.rotation, int(alpha * 0.85));
+      drawSnowflake(canvas, dx, p.y, p.size, p.rotation, int(alpha * 0.85));
     } else {
-      cairo_new_path(cr);
-      cairo_arc(cr, dx, p.y, p.size, 0, 2 * M_PI);
-      setSourceArgb(cr, (Argb(alpha) << 24) | 0xFFFFFF);
-      cairo_fill(cr);
+      canvas.fillCircle(dx, p.y, p.size, (Argb(alpha) << 24) | 0xFFFFFF);
     }
   }
 }

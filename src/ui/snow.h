@@ -2,11 +2,11 @@
 // The falling snow: 150 particles, dots and flakes, in two layers (behind
 // the content and in front of everything). Created once, advanced every
 // frame.
-#include <cairo.h>
-
 #include <cstdint>
 #include <functional>
 #include <vector>
+
+#include "ui/canvas.h"
 
 namespace velmo {
 
@@ -47,6 +47,6 @@ void advanceSnowParticle(SnowParticle& p, float dt, const RandomDraw& random);
 
 // Advances and draws every second particle: layer 0 the odd indices (behind
 // the content), layer 1 the even ones (in front). nowTick drives the sway.
-void drawSnowLayer(cairo_t* cr, SnowField& field, float dt, int layer, uint32_t nowTick);
+void drawSnowLayer(Canvas& canvas, SnowField& field, float dt, int layer, uint32_t nowTick);
 
 }  // namespace velmo

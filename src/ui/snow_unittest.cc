@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "ui/draw.h"
+#include "ui/cairo_painter.h"
 
 namespace velmo {
 namespace {
@@ -99,14 +99,14 @@ TEST(SnowInit, SeededFieldIsDeterministicAndWithinRanges) {
 }
 
 TEST(SnowLayer, LayersSplitOddAndEvenAndAdvanceOnce) {
-  SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1040, 640));
-  cairo_t* cr = cairo_create(surface.get());
+  std::unique_ptr<CanvasImage> image = cairoPainter().createImage(1040, 640);
+  std::unique_ptr<Canvas> canvas = cairoPainter().beginDrawing(*image);
   SnowField field;
   initSnowParticles(field, 7u);
   for (SnowParticle& p : field.particles) p.y = 100, p.x = 500;  // far from the re-entry edges
   std::vector<SnowParticle> before = field.particles;
 
-  drawSnowLayer(cr, field, 0.1f, 0, 0);
+  drawSnowLayer(*canvas, field, 0.1f, 0, 0);
   for (int i = 0; i < kSnowParticleCount; ++i) {
     const SnowParticle &now = field.particles[i], &was = before[i];
     if (i % 2 == 1) {
@@ -118,7 +118,7 @@ TEST(SnowLayer, LayersSplitOddAndEvenAndAdvanceOnce) {
     }
   }
   std::vector<SnowParticle> afterLayer0 = field.particles;
-  drawSnowLayer(cr, field, 0.1f, 1, 0);
+  drawSnowLayer(*canvas, field, 0.1f, 1, 0);
   for (int i = 0; i < kSnowParticleCount; ++i) {
     if (i % 2 == 0) {
       EXPECT_FLOAT_EQ(field.particles[i].y, before[i].y + 0.1f * before[i].fallSpeed) << i;
@@ -128,10 +128,9 @@ TEST(SnowLayer, LayersSplitOddAndEvenAndAdvanceOnce) {
   }
   // A zero step (a plain repaint) moves nothing.
   std::vector<SnowParticle> still = field.particles;
-  drawSnowLayer(cr, field, 0, 0, 5000);
-  drawSnowLayer(cr, field, 0, 1, 5000);
+  drawSnowLayer(*canvas, field, 0, 0, 5000);
+  drawSnowLayer(*canvas, field, 0, 1, 5000);
   for (int i = 0; i < kSnowParticleCount; ++i) EXPECT_TRUE(sameParticle(field.particles[i], still[i]));
-  cairo_destroy(cr);
 }
 
 TEST(SnowLayer, ParticlesReenterAtTheTop) {
@@ -169,27 +168,23 @@ TEST(SnowLayer, DotAlphaAndSwayFollowTheClock) {
 
   auto render = [&](float phase, uint32_t tick) {
     p.phase = phase;
-    SurfacePtr s(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 200, 100));
-    cairo_t* cr = cairo_create(s.get());
-    drawSnowLayer(cr, field, 0, 1, tick);
-    cairo_destroy(cr);
+    std::unique_ptr<CanvasImage> s = cairoPainter().createImage(200, 100);
+    drawSnowLayer(*cairoPainter().beginDrawing(*s), field, 0, 1, tick);
     return s;
   };
-  SurfacePtr still = render(0, 0);  // sin(0) = 0: no sway
-  EXPECT_EQ(readPixel(still.get(), 100, 50), 0xAAFFFFFFu);
-  EXPECT_EQ(readPixel(still.get(), 108, 50), 0u);
-  SurfacePtr swayed = render(float(M_PI / 2), 0);  // full sway right: +8
-  EXPECT_EQ(readPixel(swayed.get(), 108, 50), 0xAAFFFFFFu);
-  EXPECT_EQ(readPixel(swayed.get(), 100, 50), 0u);
+  std::unique_ptr<CanvasImage> still = render(0, 0);  // sin(0) = 0: no sway
+  EXPECT_EQ(still->pixel(100, 50), 0xAAFFFFFFu);
+  EXPECT_EQ(still->pixel(108, 50), 0u);
+  std::unique_ptr<CanvasImage> swayed = render(float(M_PI / 2), 0);  // full sway right: +8
+  EXPECT_EQ(swayed->pixel(108, 50), 0xAAFFFFFFu);
+  EXPECT_EQ(swayed->pixel(100, 50), 0u);
   // The clock alone sways too: 1600 x pi/2 ms later.
-  SurfacePtr later = render(0, uint32_t(1600 * M_PI / 2));
-  EXPECT_EQ(readPixel(later.get(), 108, 50), 0xAAFFFFFFu);
+  std::unique_ptr<CanvasImage> later = render(0, uint32_t(1600 * M_PI / 2));
+  EXPECT_EQ(later->pixel(108, 50), 0xAAFFFFFFu);
   // Layer 0 does not draw index 0.
-  SurfacePtr s(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 200, 100));
-  cairo_t* cr = cairo_create(s.get());
-  drawSnowLayer(cr, field, 0, 0, 0);
-  cairo_destroy(cr);
-  EXPECT_EQ(readPixel(s.get(), 100, 50), 0u);
+  std::unique_ptr<CanvasImage> s = cairoPainter().createImage(200, 100);
+  drawSnowLayer(*cairoPainter().beginDrawing(*s), field, 0, 0, 0);
+  EXPECT_EQ(s->pixel(100, 50), 0u);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "ui/wizard_controller.h"
 
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "pack/pack_items.h"
@@ -20,28 +22,77 @@ void postClose(WizardController& c) {
   if (c.desktop.postClose) c.desktop.postClose();
 }
 
-// Opens the chosen XAPK and checks it, with the wait cursor. A source that
-// fails either step is closed again at once, so no temporary copies outlive
-// a failure. text is the failure, or the check's own line on success.
-bool openAndCheckXapk(WizardController& c, std::wstring& text) {
-  setBusy(c, true);
-  bool ok = openXapk(c.source, *c.pack, c.options.xapkPath, text) && verifyXapkFingerprint(c.source, *c.pack, text);
-  if (!ok) closeXapk(c.source);
-  setBusy(c, false);
+// Opens the chosen XAPK and checks it. A source that fails either step is
+// closed again at once, so no temporary copies outlive a failure. text is
+// the failure, or the check's own line on success.
+bool openAndCheckXapk(XapkSource& source, const PatchPack& pack, const std::wstring& path, std::wstring& text) {
+  bool ok = openXapk(source, pack, path, text) && verifyXapkFingerprint(source, pack, text);
+  if (!ok) closeXapk(source);
   return ok;
 }
 
-// Checks the chosen XAPK afresh for the first screen.
-void checkXapk(WizardController& c) {
+// Checks the chosen XAPK afresh, with the wait cursor. Opening may copy a
+// compressed inner archive out of the XAPK, which takes seconds for a large
+// one, so it runs on its own thread whenever the window can take the end
+// back; the window keeps drawing meanwhile.
+void beginXapkCheck(WizardController& c, bool forInstall, bool onThread = true) {
   closeXapk(c.source);
-  c.state.xapkValid = openAndCheckXapk(c, c.state.xapkMessage);
+  c.state.xapkValid = false;
+  if (!forInstall) c.state.xapkMessage.clear();
+  c.state.checkingXapk = true;
+  c.xapkCheck = XapkCheckResult{};
+  c.xapkCheck.forInstall = forInstall;
+  setBusy(c, true);
+  if (onThread && c.desktop.postXapkChecked) {
+    c.xapkCheckRunning = true;
+    try {
+      std::thread([&c, path = c.options.xapkPath] {
+        c.xapkCheck.ok = openAndCheckXapk(c.source, *c.pack, path, c.xapkCheck.text);
+        c.xapkCheckRunning = false;
+        c.desktop.postXapkChecked();
+      }).detach();
+      return;
+    } catch (const std::system_error&) {
+      c.xapkCheckRunning = false;  // checked here instead
+    }
+  }
+  c.xapkCheck.ok = openAndCheckXapk(c.source, *c.pack, c.options.xapkPath, c.xapkCheck.text);
+  wizardXapkChecked(c);
+}
+
+// Starts the job on a source that is open and checked.
+void launchJob(WizardController& c) {
+  InstallState& install = *c.install;
+  c.state.screen = WizardScreen::Installing;
+  install.cancelRequested = false;
+  install.jobRunning = true;
+  install.startTick = platform().tickCount();
+  // Filled once: the worker of the previous job may still be reading them
+  // for a moment after it cleared jobRunning.
+  if (!c.job.jobFinished) {
+    c.job.pack = c.pack;
+    c.job.source = &c.source;
+    c.job.options = &c.options;
+    c.job.state = &install;
+    c.job.jobFinished = [&c](bool ok) {
+      c.jobInFlight = false;
+      if (c.desktop.postJobFinished) c.desktop.postJobFinished(ok);
+    };
+  }
+  c.jobInFlight = true;
+  if (!startInstallThread(c.job)) {
+    c.jobInFlight = false;
+    install.jobRunning = false;
+    setErrorText(install, kInstallNotStartedText);
+    c.state.screen = WizardScreen::Failed;
+  }
 }
 
 void browseXapk(WizardController& c) {
   std::wstring path;
   if (!c.desktop.chooseXapkFile || !c.desktop.chooseXapkFile(path) || path.empty()) return;
   c.options.xapkPath = path;
-  checkXapk(c);
+  beginXapkCheck(c, false);
 }
 
 void browseDestination(WizardController& c) {
@@ -73,51 +124,42 @@ void startWizardMusic(WizardController& c, MusicPlayer& player, const MusicOutpu
 
 void precheckXapk(WizardController& c) {
   if (c.options.xapkPath.empty()) return;
-  checkXapk(c);
+  // Before the window exists there is nothing to keep drawing, nor anything
+  // to hand the end back to.
+  beginXapkCheck(c, false, false);
+}
+
+void wizardXapkChecked(WizardController& c) {
+  if (c.windowClosed || !c.state.checkingXapk) return;
+  c.state.checkingXapk = false;
+  setBusy(c, false);
+  XapkCheckResult& r = c.xapkCheck;
+  c.state.xapkValid = r.ok;
+  if (!r.forInstall) {
+    c.state.xapkMessage = r.text;
+  } else if (!r.ok) {
+    setErrorText(*c.install, r.text);
+    c.state.screen = WizardScreen::Failed;
+  } else if (c.state.screen == WizardScreen::ChooseDestination) {
+    launchJob(c);
+  }
 }
 
 void startInstall(WizardController& c) {
   InstallState& install = *c.install;
   // A press that reached an old frame's "Install" must not start a second job.
-  if (install.jobRunning || c.jobInFlight) return;
+  if (install.jobRunning || c.jobInFlight || c.state.checkingXapk) return;
   if (!c.source.isOpen) {
-    std::wstring text;
-    if (!openAndCheckXapk(c, text)) {
-      c.state.xapkValid = false;
-      setErrorText(install, text);
-      c.state.screen = WizardScreen::Failed;
-      return;
-    }
-    c.state.xapkValid = true;
+    // After an earlier job: re-open and re-check, then go on.
+    beginXapkCheck(c, true);
+    return;
   }
   if (!c.state.xapkValid) {
     setErrorText(install, kChooseValidXapkText);
     c.state.screen = WizardScreen::Failed;
     return;
   }
-  c.state.screen = WizardScreen::Installing;
-  install.cancelRequested = false;
-  install.jobRunning = true;
-  install.startTick = platform().tickCount();
-  // Filled once: the worker of the previous job may still be reading them
-  // for a moment after it cleared jobRunning.
-  if (!c.job.jobFinished) {
-    c.job.pack = c.pack;
-    c.job.source = &c.source;
-    c.job.options = &c.options;
-    c.job.state = &install;
-    c.job.jobFinished = [&c](bool ok) {
-      c.jobInFlight = false;
-      if (c.desktop.postJobFinished) c.desktop.postJobFinished(ok);
-    };
-  }
-  c.jobInFlight = true;
-  if (!startInstallThread(c.job)) {
-    c.jobInFlight = false;
-    install.jobRunning = false;
-    setErrorText(install, kInstallNotStartedText);
-    c.state.screen = WizardScreen::Failed;
-  }
+  launchJob(c);
 }
 
 void wizardJobFinished(WizardController& c, bool ok) {
@@ -152,7 +194,8 @@ bool requestWindowClose(WizardController& c) {
   // an entry the job has started runs to its end before the flag is seen.
   // Waiting for the announcement rather than jobRunning alone also covers a
   // job that has just cleared jobRunning but not yet set the exit code.
-  while (install.jobRunning || c.jobInFlight) platform().sleepMs(kCloseWaitStepMs);
+  // A running XAPK check is waited for too: it may still write the source.
+  while (install.jobRunning || c.jobInFlight || c.xapkCheckRunning) platform().sleepMs(kCloseWaitStepMs);
   c.windowClosed = true;
   if (c.desktop.destroyWindow) c.desktop.destroyWindow();
   return true;
@@ -254,7 +297,10 @@ PressResult handlePress(WizardController& c, float x, float y) {
   } else {
     return y < kDragBandHeight ? PressResult{PressKind::Drag, 0} : PressResult{};
   }
-  if (!enabled || !actionShownOn(s.screen, id, s.musicAvailable)) return {PressKind::Swallowed, id};
+  bool titleBar = is(id, WizardAction::CloseWindow) || is(id, WizardAction::Minimize) || is(id, WizardAction::ToggleMute);
+  if (!enabled || !actionShownOn(s.screen, id, s.musicAvailable) || (s.checkingXapk && !titleBar)) {
+    return {PressKind::Swallowed, id};
+  }
   performAction(c, id);
   return {PressKind::Action, id};
 }
@@ -262,8 +308,9 @@ PressResult handlePress(WizardController& c, float x, float y) {
 bool handleMotion(WizardState& state, float x, float y) {
   state.mouseX = x;
   state.mouseY = y;
+  // The wait cursor of a running check stays.
   const ButtonRegion* b = buttonAt(state, x, y);
-  return b && b->enabled;
+  return b && b->enabled && !state.checkingXapk;
 }
 
 void handleLeave(WizardState& state) {

@@ -74,6 +74,17 @@ struct WizardDesktop {
   // window thread, which then calls wizardJobFinished. Never touches the
   // window itself.
   std::function<void(bool ok)> postJobFinished;
+  // Called on the checking thread when an XAPK check has ended; hands over
+  // to the window thread, which then calls wizardXapkChecked. Unset: checks
+  // run on the window thread.
+  std::function<void()> postXapkChecked;
+};
+
+// What the checking thread leaves for the window thread.
+struct XapkCheckResult {
+  bool ok = false;
+  std::wstring text;
+  bool forInstall = false;  // "Install" goes on when the check passes
 };
 
 // The window thread's whole world. Created once and never destroyed while a
@@ -96,6 +107,10 @@ struct WizardController {
   // worker clears jobRunning before it sets exitCode, so only this tells
   // that the exit code of the job is final.
   std::atomic<bool> jobInFlight{false};
+  // While the checking thread may touch source; the result is written before
+  // this clears.
+  std::atomic<bool> xapkCheckRunning{false};
+  XapkCheckResult xapkCheck;
 };
 
 // Takes the start-up values and the paths "/xapk" and "/dest" pre-filled.
@@ -111,6 +126,8 @@ void precheckXapk(WizardController& c);
 // Carries out one WizardAction; unknown ids do nothing.
 void performAction(WizardController& c, int32_t action);
 void startInstall(WizardController& c);
+// The checking thread's end, on the window thread: takes xapkCheck.
+void wizardXapkChecked(WizardController& c);
 // The worker's end of a job, on the window thread.
 void wizardJobFinished(WizardController& c, bool ok);
 // The closing rules; true when the window was destroyed. Once it is

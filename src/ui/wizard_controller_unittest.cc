@@ -187,7 +187,9 @@ class WizardControllerTest : public ::testing::Test {
   }
   void TearDown() override {
     // No job may outlive the test's fake desktop and platform override.
-    for (int i = 0; i < 3000 && (install->jobRunning || c->jobInFlight); ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 3000 && (install->jobRunning || c->jobInFlight || c->xapkCheckRunning); ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
     closeXapk(c->source);
     restoreTempFolder();
   }
@@ -330,6 +332,54 @@ TEST_F(WizardControllerTest, BrowsingAnXapkChecksItAndCancellingKeepsEverything)
   EXPECT_FALSE(c->source.isOpen);
   EXPECT_FALSE(fs::exists(firstTemp));
   EXPECT_EQ(fake.busyCursor, (std::vector<bool>{true, false, true, false}));
+}
+
+TEST_F(WizardControllerTest, ChecksRunOnTheirOwnThreadAndInstallWaitsForTheRecheck) {
+  std::atomic<int> posted{0};
+  c->desktop.postXapkChecked = [&posted] { ++posted; };
+  auto deliver = [&] {
+    for (int i = 0; i < 3000 && posted == 0; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(posted.exchange(0), 1);
+    EXPECT_FALSE(c->xapkCheckRunning);
+    wizardXapkChecked(*c);
+  };
+  fake.xapkAnswer = true;
+  fake.xapkChoice = wide(xapk);
+  performAction(*c, id(WizardAction::BrowseXapk));
+  EXPECT_TRUE(c->state.checkingXapk);
+  EXPECT_FALSE(c->state.xapkValid) << "Next stays off until the check has ended";
+  EXPECT_EQ(fake.busyCursor, (std::vector<bool>{true}));
+  // Presses on the screen are ignored meanwhile; the title bar still works.
+  c->state.buttons = {ButtonRegion{id(WizardAction::BrowseXapk), 0, 100, 50, 50, L"", true, false},
+                      ButtonRegion{id(WizardAction::Minimize), 100, 0, 50, 50, L"", true, false}};
+  EXPECT_EQ(handlePress(*c, 10, 110).kind, PressKind::Swallowed);
+  EXPECT_FALSE(handleMotion(c->state, 10, 110)) << "the wait cursor stays";
+  EXPECT_EQ(handlePress(*c, 110, 10).kind, PressKind::Action);
+  EXPECT_EQ(fake.minimizes, 1);
+  deliver();
+  EXPECT_FALSE(c->state.checkingXapk);
+  EXPECT_TRUE(c->state.xapkValid);
+  EXPECT_EQ(c->state.xapkMessage, kVerifiedText);
+  EXPECT_EQ(fake.xapkChooserRuns, 1);
+  EXPECT_EQ(fake.busyCursor, (std::vector<bool>{true, false}));
+
+  c->state.screen = WizardScreen::ChooseDestination;
+  c->options.destinationFolder = wide(out / "game");
+  ASSERT_TRUE(installAndFinish()) << toUtf8(errorText());
+  // After a job the source is closed: Install re-checks first, off the
+  // window thread, and starts the job when the check passes.
+  c->state.screen = WizardScreen::ChooseDestination;
+  performAction(*c, id(WizardAction::StartInstall));
+  EXPECT_EQ(c->state.screen, WizardScreen::ChooseDestination);
+  EXPECT_TRUE(c->state.checkingXapk);
+  performAction(*c, id(WizardAction::StartInstall));  // a second press does nothing
+  deliver();
+  EXPECT_EQ(c->state.screen, WizardScreen::Installing);
+  bool ok = false;
+  ASSERT_TRUE(fake.takeNote(ok));
+  EXPECT_TRUE(ok) << toUtf8(errorText());
+  wizardJobFinished(*c, ok);
+  EXPECT_EQ(c->state.screen, WizardScreen::Finished);
 }
 
 TEST_F(WizardControllerTest, InstallWithoutAValidXapkFails) {

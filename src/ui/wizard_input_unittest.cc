@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/xapk_fixture.h"
+#include "ui/cairo_painter.h"
 #include "ui/wizard_controller.h"
 
 namespace velmo {
@@ -15,7 +16,7 @@ int32_t id(WizardAction a) { return int32_t(a); }
 WizardGraphics& sharedGraphics() {
   static WizardGraphics* g = [] {
     auto* graphics = new WizardGraphics;
-    initWizardGraphics(*graphics, {}, 7);
+    initWizardGraphics(*graphics, cairoPainter(), {}, 7);
     return graphics;
   }();
   return *g;
@@ -35,7 +36,7 @@ class WizardInputTest : public ::testing::Test {
     c.desktop.minimizeWindow = [this] { ++minimizes; };
   }
   // Paints a frame (no time passes), which rebuilds the regions.
-  cairo_surface_t* frame() { return paintWizard(sharedGraphics(), c.state, c.options, install, c.startup, 0, 0); }
+  CanvasImage& frame() { return *paintWizard(sharedGraphics(), c.state, c.options, install, c.startup, 0, 0); }
 
   OwnedPack owned;
   Startup startup;
@@ -145,20 +146,19 @@ TEST_F(WizardInputTest, RegionsOfAnEarlierScreenDoNothing) {
 }
 
 TEST_F(WizardInputTest, HandCursorOnlyOverEnabledButtonsAndHoverEndsOnLeave) {
-  cairo_surface_t* surface = frame();
-  Argb plain = readPixel(surface, 450, 312);  // inside "Browse...", near its left edge
+  Argb plain = frame().pixel(450, 312);  // inside "Browse...", near its left edge
   EXPECT_TRUE(handleMotion(c.state, 450, 312));
   EXPECT_FALSE(handleMotion(c.state, 100, 560)) << "Next is disabled";
   EXPECT_FALSE(handleMotion(c.state, 700, 20)) << "empty title bar";
   EXPECT_TRUE(handleMotion(c.state, 990, 20)) << "close";
 
   handleMotion(c.state, 450, 312);
-  Argb hovered = readPixel(frame(), 450, 312);
+  Argb hovered = frame().pixel(450, 312);
   EXPECT_NE(hovered, plain);
   handleLeave(c.state);
   EXPECT_EQ(c.state.mouseX, -1);
   EXPECT_EQ(c.state.mouseY, -1);
-  EXPECT_EQ(readPixel(frame(), 450, 312), plain);
+  EXPECT_EQ(frame().pixel(450, 312), plain);
 
   c.state.screen = WizardScreen::ChooseDestination;
   frame();

@@ -24,58 +24,51 @@ void addButton(WizardState& state, WizardAction id, float x, float y, float w, f
   state.buttons.push_back(std::move(b));
 }
 
-void drawTitleBlock(cairo_t* cr, const FontFamilies& f) {
-  drawText(cr, L"LUMENCREST", f.title, 46, kTextBold, 0xFFF0F8FF, {54, 30, 560, 60}, kAlignNear, true);
-  drawText(cr, L"\uFF5EDuskwind\uFF5E", f.subtitle, 22, kTextRegular, 0xEBCDE4FC, {56, 92, 560, 30}, kAlignNear,
+void drawTitleBlock(Canvas& canvas, const FontFamilies& f) {
+  drawText(canvas, L"LUMENCREST", f.title, 46, kTextBold, 0xFFF0F8FF, {54, 30, 560, 60}, kAlignNear, true);
+  drawText(canvas, L"\uFF5EDuskwind\uFF5E", f.subtitle, 22, kTextRegular, 0xEBCDE4FC, {56, 92, 560, 30}, kAlignNear,
            true);
-  drawText(cr, L"for Windows", f.title, 25, kTextItalic, 0xFFDEECFF, {56, 126, 420, 30}, kAlignNear, true);
-  drawText(cr, L"Patcher", f.title, 20, kTextRegular, 0xFFC0D8F5, {56, 164, 300, 26}, kAlignNear, true);
-
-  cairo_save(cr);
-  setSourceArgb(cr, 0x82AAC8F0);
-  cairo_set_line_width(cr, 1);
+  drawText(canvas, L"for Windows", f.title, 25, kTextItalic, 0xFFDEECFF, {56, 126, 420, 30}, kAlignNear, true);
+  drawText(canvas, L"Patcher", f.title, 20, kTextRegular, 0xFFC0D8F5, {56, 164, 300, 26}, kAlignNear, true);
   // Through the pixel centres, so the one-pixel line stays one row.
-  cairo_move_to(cr, 54, 205.5);
-  cairo_line_to(cr, 550, 205.5);
-  cairo_stroke(cr);
-  cairo_restore(cr);
+  canvas.drawLine(54, 205.5f, 550, 205.5f, 0x82AAC8F0, 1);
 }
 
-void paintChooseXapk(cairo_t* cr, const FontFamilies& f, WizardState& state, const InstallOptions& options,
+void paintChooseXapk(Canvas& canvas, const FontFamilies& f, WizardState& state, const InstallOptions& options,
                      const WizardStartupValues& startup) {
-  drawText(cr, L"Choose the XAPK file.", f.title, 22, kTextRegular, kHeadingColour, {54, 224, 500, 30},
+  drawText(canvas, L"Choose the XAPK file.", f.title, 22, kTextRegular, kHeadingColour, {54, 224, 500, 30},
            kAlignNear, true);
-  drawText(cr, L"Choose the Harrowmere 1.0.7 XAPK.", f.body, 15, kTextRegular, kBodyColour, {54, 260, 540, 24},
+  drawText(canvas, L"Choose the Harrowmere 1.0.7 XAPK.", f.body, 15, kTextRegular, kBodyColour, {54, 260, 540, 24},
            kAlignNear, true);
-  drawPathField(cr, f, 54, 294, 380, options.xapkPath, L"No XAPK chosen");
+  drawPathField(canvas, f, 54, 294, 380, options.xapkPath, L"No XAPK chosen");
   addButton(state, WizardAction::BrowseXapk, 446, 294, 120, 36, L"Browse...", true, false);
 
   if (!startup.packOk) {
-    drawText(cr, startup.packErrorText, f.body, 14, kTextItalic, kWarningColour, {54, 352, 540, 60}, kAlignNear,
+    drawText(canvas, startup.packErrorText, f.body, 14, kTextItalic, kWarningColour, {54, 352, 540, 60}, kAlignNear,
              true);
   } else if (!state.xapkMessage.empty()) {
     if (state.xapkValid) {
-      drawText(cr, state.xapkMessage, f.body, 14, kTextRegular, 0xDCBEEBD7, {54, 352, 540, 44}, kAlignNear, true);
+      drawText(canvas, state.xapkMessage, f.body, 14, kTextRegular, 0xDCBEEBD7, {54, 352, 540, 44}, kAlignNear, true);
     } else {
-      drawText(cr, state.xapkMessage, f.body, 14, kTextItalic, 0xEBF0AAAA, {54, 352, 540, 44}, kAlignNear, true);
+      drawText(canvas, state.xapkMessage, f.body, 14, kTextItalic, 0xEBF0AAAA, {54, 352, 540, 44}, kAlignNear, true);
     }
   }
   addButton(state, WizardAction::NextToDestination, 54, 540, 190, 44, L"Next", state.xapkValid && startup.packOk,
             true);
 }
 
-void paintChooseDestination(cairo_t* cr, const FontFamilies& f, WizardState& state, const InstallOptions& options,
+void paintChooseDestination(Canvas& canvas, const FontFamilies& f, WizardState& state, const InstallOptions& options,
                             const WizardStartupValues& startup) {
-  drawText(cr, L"Choose destination folder.", f.title, 22, kTextRegular, kHeadingColour, {54, 224, 500, 30},
+  drawText(canvas, L"Choose destination folder.", f.title, 22, kTextRegular, kHeadingColour, {54, 224, 500, 30},
            kAlignNear, true);
-  drawText(cr, L"Choose the folder for the Windows game.", f.body, 15, kTextRegular, kBodyColour,
+  drawText(canvas, L"Choose the folder for the Windows game.", f.body, 15, kTextRegular, kBodyColour,
            {54, 260, 540, 24}, kAlignNear, true);
-  drawPathField(cr, f, 54, 294, 380, options.destinationFolder, L"No folder chosen");
+  drawPathField(canvas, f, 54, 294, 380, options.destinationFolder, L"No folder chosen");
   addButton(state, WizardAction::BrowseDestination, 446, 294, 120, 36, L"Browse...", true, false);
 
   uint64_t needed = startup.planInstallBytes ? startup.planInstallBytes(options) : 0;
   SpaceLine space = computeSpaceLine(needed, options.destinationFolder);
-  drawText(cr, space.text, f.body, 14, kTextRegular, space.sufficient ? kDimColour : kWarningColour,
+  drawText(canvas, space.text, f.body, 14, kTextRegular, space.sufficient ? kDimColour : kWarningColour,
            {54, 344, 540, 22}, kAlignNear, true);
 
   state.toggles.push_back({actionId(WizardAction::ToggleStripArt), 54, 390, 300, 22, L"Use the bundled strip art"});
@@ -83,7 +76,7 @@ void paintChooseDestination(cairo_t* cr, const FontFamilies& f, WizardState& sta
       {actionId(WizardAction::ToggleLauncher), 54, 420, 340, 22, L"Create the 1920x1080 launcher"});
   for (const ToggleRegion& t : state.toggles) {
     bool ticked = t.id == actionId(WizardAction::ToggleStripArt) ? options.useStripArt : options.createLauncher;
-    drawToggle(cr, f, t, ticked);
+    drawToggle(canvas, f, t, ticked);
   }
 
   addButton(state, WizardAction::BackToXapk, 54, 540, 120, 44, L"Back", true, false);
@@ -91,24 +84,24 @@ void paintChooseDestination(cairo_t* cr, const FontFamilies& f, WizardState& sta
             state.xapkValid && !options.destinationFolder.empty() && space.sufficient, true);
 }
 
-void paintInstalling(cairo_t* cr, const FontFamilies& f, WizardState& state, InstallState& install,
+void paintInstalling(Canvas& canvas, const FontFamilies& f, WizardState& state, InstallState& install,
                      const WizardStartupValues& startup, uint32_t nowTick) {
-  drawText(cr, L"Building VELMO...", f.title, 22, kTextRegular, kHeadingColour, {54, 224, 540, 30}, kAlignNear,
+  drawText(canvas, L"Building VELMO...", f.title, 22, kTextRegular, kHeadingColour, {54, 224, 540, 30}, kAlignNear,
            true);
   double fraction = fractionDone(install.bytesDone.load(), install.bytesTotal.load());
-  drawProgressBar(cr, 54, 288, 470, float(fraction), nowTick);
-  drawText(cr, formatPercent(fraction), f.body, 15, kTextBold, kBodyColour, {530, 282, 70, 24}, kAlignNear, true);
-  drawText(cr, copyCurrentFile(install), f.body, 13, kTextRegular, kDimColour, {54, 316, 520, 20}, kAlignNear,
+  drawProgressBar(canvas, 54, 288, 470, float(fraction), nowTick);
+  drawText(canvas, formatPercent(fraction), f.body, 15, kTextBold, kBodyColour, {530, 282, 70, 24}, kAlignNear, true);
+  drawText(canvas, copyCurrentFile(install), f.body, 13, kTextRegular, kDimColour, {54, 316, 520, 20}, kAlignNear,
            true);
-  drawText(cr, formatProgressLine(install, startup.packHasBundles, nowTick), f.body, 13, kTextRegular, kDimColour,
+  drawText(canvas, formatProgressLine(install, startup.packHasBundles, nowTick), f.body, 13, kTextRegular, kDimColour,
            {54, 338, 520, 20}, kAlignNear, true);
   addButton(state, WizardAction::CancelInstall, 54, 540, 150, 44, L"Cancel", !install.cancelRequested.load(),
             false);
 }
 
-void paintFinished(cairo_t* cr, const FontFamilies& f, WizardState& state, const InstallOptions& options) {
-  drawText(cr, L"Finished.", f.title, 22, kTextRegular, kHeadingColour, {54, 224, 500, 30}, kAlignNear, true);
-  drawText(cr, L"VELMO is ready in\n" + options.destinationFolder + L"\n\nStart it with VELMO.exe.", f.body, 15,
+void paintFinished(Canvas& canvas, const FontFamilies& f, WizardState& state, const InstallOptions& options) {
+  drawText(canvas, L"Finished.", f.title, 22, kTextRegular, kHeadingColour, {54, 224, 500, 30}, kAlignNear, true);
+  drawText(canvas, L"VELMO is ready in\n" + options.destinationFolder + L"\n\nStart it with VELMO.exe.", f.body, 15,
            kTextRegular, kBodyColour, {54, 264, 540, 120}, kAlignNear, true);
   addButton(state, WizardAction::PlayNow, 54, 470, 180, 44, L"Play now", true, true);
   addButton(state, WizardAction::OpenFolder, 250, 470, 160, 44, L"Open folder", true, false);
@@ -118,10 +111,10 @@ void paintFinished(cairo_t* cr, const FontFamilies& f, WizardState& state, const
   addButton(state, WizardAction::CloseFinished, 426, 528, 120, 40, L"Close", true, false);
 }
 
-void paintFailed(cairo_t* cr, const FontFamilies& f, WizardState& state, InstallState& install) {
-  drawText(cr, L"Something went wrong", f.title, 22, kTextRegular, 0xFFF0BEBE, {54, 224, 500, 30}, kAlignNear,
+void paintFailed(Canvas& canvas, const FontFamilies& f, WizardState& state, InstallState& install) {
+  drawText(canvas, L"Something went wrong", f.title, 22, kTextRegular, 0xFFF0BEBE, {54, 224, 500, 30}, kAlignNear,
            true);
-  drawText(cr, copyErrorText(install), f.body, 15, kTextRegular, kBodyColour, {54, 264, 540, 180}, kAlignNear,
+  drawText(canvas, copyErrorText(install), f.body, 15, kTextRegular, kBodyColour, {54, 264, 540, 180}, kAlignNear,
            true);
   addButton(state, WizardAction::BackToDestination, 54, 540, 160, 44, L"Back", true, true);
 }
@@ -154,54 +147,63 @@ WizardStartupValues wizardStartupValues(const Startup& startup) {
   return values;
 }
 
-void initWizardGraphics(WizardGraphics& graphics, ByteView stripArtPng, uint32_t snowSeed) {
-  graphics.fonts = chooseFontFamilies();
-  graphics.stripArt = stripArtPng.empty() ? nullptr : decodeStripArt(stripArtPng);
-  graphics.background = composeBackground(graphics.stripArt.get());
+void initWizardGraphics(WizardGraphics& graphics, const Painter& painter, ByteView stripArtPng, uint32_t snowSeed) {
+  graphics.painter = &painter;
+  graphics.fonts = chooseFontFamilies(painter.installedFontFamilies());
+  graphics.stripArt = stripArtPng.empty() ? nullptr : painter.decodePng(stripArtPng);
+  graphics.background = composeBackground(painter, graphics.stripArt.get());
   initSnowParticles(graphics.snow, snowSeed);
 }
 
-cairo_surface_t* paintWizard(WizardGraphics& graphics, WizardState& state, const InstallOptions& options,
-                             InstallState& install, const WizardStartupValues& startup, float dt,
-                             uint32_t nowTick) {
-  if (!graphics.backBuffer) graphics.backBuffer = createFrameSurface();
-  if (!graphics.background) graphics.background = composeBackground(graphics.stripArt.get());
+CanvasImage* paintWizard(WizardGraphics& graphics, WizardState& state, const InstallOptions& options,
+                         InstallState& install, const WizardStartupValues& startup, float dt, uint32_t nowTick) {
+  const Painter* painter = graphics.painter;
+  if (painter && !graphics.backBuffer) graphics.backBuffer = painter->createImage(kWindowWidth, kWindowHeight);
+  if (!painter || !graphics.backBuffer) {
+    // Nothing to show, but the clicks still need the regions.
+    DiscardingCanvas nowhere;
+    drawWizardFrame(nowhere, graphics, state, options, install, startup, dt, nowTick);
+    return nullptr;
+  }
+  std::unique_ptr<Canvas> canvas = painter->beginDrawing(*graphics.backBuffer);
+  drawWizardFrame(*canvas, graphics, state, options, install, startup, dt, nowTick);
+  return graphics.backBuffer.get();
+}
+
+void drawWizardFrame(Canvas& canvas, WizardGraphics& graphics, WizardState& state, const InstallOptions& options,
+                     InstallState& install, const WizardStartupValues& startup, float dt, uint32_t nowTick) {
+  if (!graphics.background && graphics.painter) {
+    graphics.background = composeBackground(*graphics.painter, graphics.stripArt.get());
+  }
   const FontFamilies& f = graphics.fonts;
-
-  cairo_t* cr = cairo_create(graphics.backBuffer.get());
-  applyDrawingModes(cr);
-
   // The layer is opaque, so copying it replaces the whole previous frame.
-  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-  cairo_set_source_surface(cr, graphics.background.get(), 0, 0);
-  cairo_paint(cr);
-  cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+  if (graphics.background) canvas.copyImage(*graphics.background);
 
-  drawSnowLayer(cr, graphics.snow, dt, 0, nowTick);
-  drawTitleBlock(cr, f);
+  drawSnowLayer(canvas, graphics.snow, dt, 0, nowTick);
+  drawTitleBlock(canvas, f);
 
   state.buttons.clear();
   state.toggles.clear();
   switch (state.screen) {
     case WizardScreen::ChooseXapk:
-      paintChooseXapk(cr, f, state, options, startup);
+      paintChooseXapk(canvas, f, state, options, startup);
       break;
     case WizardScreen::ChooseDestination:
-      paintChooseDestination(cr, f, state, options, startup);
+      paintChooseDestination(canvas, f, state, options, startup);
       break;
     case WizardScreen::Installing:
-      paintInstalling(cr, f, state, install, startup, nowTick);
+      paintInstalling(canvas, f, state, install, startup, nowTick);
       break;
     case WizardScreen::Finished:
-      paintFinished(cr, f, state, options);
+      paintFinished(canvas, f, state, options);
       break;
     case WizardScreen::Failed:
-      paintFailed(cr, f, state, install);
+      paintFailed(canvas, f, state, install);
       break;
     default:
       break;
   }
-  for (const ButtonRegion& b : state.buttons) drawButton(cr, f, b, state.mouseX, state.mouseY);
+  for (const ButtonRegion& b : state.buttons) drawButton(canvas, f, b, state.mouseX, state.mouseY);
 
   if (state.musicAvailable) {
     addButton(state, WizardAction::ToggleMute, kMuteCellX, kTitleCellY, kTitleCellW, kTitleCellH, L"", true,
@@ -210,13 +212,9 @@ cairo_surface_t* paintWizard(WizardGraphics& graphics, WizardState& state, const
   addButton(state, WizardAction::Minimize, kMinimizeCellX, kTitleCellY, kTitleCellW, kTitleCellH, L"", true, false);
   addButton(state, WizardAction::CloseWindow, kCloseCellX, kTitleCellY, kTitleCellW, kTitleCellH, L"",
             !install.jobRunning.load(), false);
-  drawTitleBarButtons(cr, f, state.musicAvailable, state.muted, state.mouseX, state.mouseY);
+  drawTitleBarButtons(canvas, f, state.musicAvailable, state.muted, state.mouseX, state.mouseY);
 
-  drawSnowLayer(cr, graphics.snow, dt, 1, nowTick);
-
-  cairo_destroy(cr);
-  cairo_surface_flush(graphics.backBuffer.get());
-  return graphics.backBuffer.get();
+  drawSnowLayer(canvas, graphics.snow, dt, 1, nowTick);
 }
 
 }  // namespace velmo

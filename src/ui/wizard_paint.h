@@ -2,18 +2,18 @@
 // One complete frame of the wizard: background, snow behind, title block,
 // the current screen with its widgets, buttons, title-bar buttons, snow in
 // front. Painting also rebuilds the hit regions, so what is clickable is
-// exactly what was last drawn. Renders into an image surface; the window
-// back end only copies that surface to the screen.
-#include <cairo.h>
-
+// exactly what was last drawn. Renders through a painter into an image; the
+// window back end only copies that image to the screen.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/startup.h"
 #include "common/bytes.h"
 #include "install/install_job.h"
 #include "install/install_state.h"
+#include "ui/canvas.h"
 #include "ui/draw.h"
 #include "ui/fonts.h"
 #include "ui/snow.h"
@@ -40,16 +40,18 @@ WizardStartupValues wizardStartupValues(const Startup& startup);
 
 // Drawing objects that live as long as the wizard.
 struct WizardGraphics {
+  const Painter* painter = nullptr;  // made every image below
   FontFamilies fonts;
-  SurfacePtr stripArt;    // may be null: asset missing or undecodable
-  SurfacePtr background;  // composed once
+  std::unique_ptr<CanvasImage> stripArt;    // may be null: asset missing or undecodable
+  std::unique_ptr<CanvasImage> background;  // composed once
   SnowField snow;
-  SurfacePtr backBuffer;  // created on the first frame
+  std::unique_ptr<CanvasImage> backBuffer;  // created on the first frame
 };
 
-// Chooses the fonts, decodes the strip art (empty bytes: none), composes the
-// background and seeds the snow.
-void initWizardGraphics(WizardGraphics& graphics, ByteView stripArtPng, uint32_t snowSeed);
+// Chooses the fonts among the painter's, decodes the strip art (empty bytes:
+// none), composes the background and seeds the snow. The painter must
+// outlive the graphics.
+void initWizardGraphics(WizardGraphics& graphics, const Painter& painter, ByteView stripArtPng, uint32_t snowSeed);
 
 // The destination screen's "Space needed" line and whether the free space
 // suffices: more than needed + kFreeSpaceMargin (a failed free-space query
@@ -63,8 +65,13 @@ SpaceLine computeSpaceLine(uint64_t needed, const std::wstring& destinationFolde
 // Renders the frame into graphics.backBuffer and returns it. dt is the
 // animation step in seconds (0 for a plain repaint); nowTick is the
 // millisecond clock that drives sway, flake rotation and the time left.
-cairo_surface_t* paintWizard(WizardGraphics& graphics, WizardState& state, const InstallOptions& options,
-                             InstallState& install, const WizardStartupValues& startup, float dt,
-                             uint32_t nowTick);
+// Null when there is nothing to draw into (no painter, or it could not make
+// the back buffer); the hit regions are rebuilt all the same.
+CanvasImage* paintWizard(WizardGraphics& graphics, WizardState& state, const InstallOptions& options,
+                         InstallState& install, const WizardStartupValues& startup, float dt, uint32_t nowTick);
+
+// The same frame drawn onto a given canvas (of a 1040x640 image).
+void drawWizardFrame(Canvas& canvas, WizardGraphics& graphics, WizardState& state, const InstallOptions& options,
+                     InstallState& install, const WizardStartupValues& startup, float dt, uint32_t nowTick);
 
 }  // namespace velmo

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "support/png_bytes.h"
+#include "support/png_encode.h"
+#include "ui/cairo_painter.h"
 
 namespace velmo {
 namespace {
@@ -52,8 +53,8 @@ using test::encodePng;
 // window's own gradient.
 Bytes wintryScenePng() {
   const int w = 720, h = 960;
-  SurfacePtr s(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
-  cairo_t* cr = cairo_create(s.get());
+  std::unique_ptr<CanvasImage> image = cairoPainter().createImage(w, h);
+  cairo_t* cr = cairo_create(cairoSurface(*image));
   applyDrawingModes(cr);
 
   cairo_pattern_t* sky = cairo_pattern_create_linear(0, 0, 0, h);
@@ -191,7 +192,8 @@ Bytes wintryScenePng() {
   cairo_pattern_destroy(fade);
 
   cairo_destroy(cr);
-  return encodePng(s.get());
+  cairo_surface_flush(cairoSurface(*image));
+  return encodePng(*image);
 }
 
 struct Harness {
@@ -202,12 +204,12 @@ struct Harness {
   WizardStartupValues startup;
   explicit Harness(bool withArt = false, bool withSnow = false) {
     Bytes art = withArt ? wintryScenePng() : Bytes{};
-    initWizardGraphics(graphics, art, 2024u);
+    initWizardGraphics(graphics, cairoPainter(), art, 2024u);
     if (!withSnow) graphics.snow.particles.clear();
     startup.planInstallBytes = plannedBytes;
   }
   cairo_surface_t* paint(float dt = 0, uint32_t tick = 0) {
-    return paintWizard(graphics, state, options, install, startup, dt, tick);
+    return cairoSurface(*paintWizard(graphics, state, options, install, startup, dt, tick));
   }
 };
 
@@ -435,7 +437,7 @@ TEST(Frame, ButtonStatesAndHoverShowInThePixels) {
   // Primary accent is blue; hovering makes it stronger; disabled is a faint grey.
   EXPECT_GT(ch(enabled, 0), ch(disabled, 0) + 60);
   EXPECT_GT(ch(hovered, 0), ch(enabled, 0));
-  Argb ground = readPixel(h.graphics.background.get(), 60, 562);
+  Argb ground = readPixel(cairoSurface(*h.graphics.background), 60, 562);
   Argb faint = 0x1EFFFFFF;
   for (int s : {0, 8, 16}) {
     int expected = int(std::lround(ch(faint, s) * 0x1E / 255.0 + ch(ground, s) * (1 - 0x1E / 255.0)));

@@ -53,6 +53,9 @@ struct ToggleRegion {
 struct WizardState {
   WizardScreen screen = WizardScreen::ChooseXapk;
   bool xapkValid = false;
+  // An XAPK check runs on its own thread: presses other than the title
+  // bar's are ignored and the wait cursor stays.
+  bool checkingXapk = false;
   std::wstring xapkMessage;
   bool musicAvailable = false;
   bool muted = false;

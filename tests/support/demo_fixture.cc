@@ -16,9 +16,10 @@ const std::string& smallDemoGame() {
   static std::string prebuilt = exists(VELMO_PREBUILT_DEMO_DIR "/pack.bin") ? VELMO_PREBUILT_DEMO_DIR : "";
   return prebuilt;
 #endif
-  static TempDir* dir = new TempDir();  // kept until the process ends
+  // Removed when the process ends: every test process makes its own.
+  static TempDir dir;
   static std::string path = [] {
-    std::string out = dir->path() + "/demo";
+    std::string out = dir.path() + "/demo";
     int rc = runCommand(shellQuote(buildPath("velmo-demo-game")) + " " + shellQuote(out) +
                         " --scale small --patcher " + shellQuote(buildPath("velmo-patcher")));
     return rc == 0 ? out : std::string();

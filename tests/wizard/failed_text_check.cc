@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/utf8.h"
+#include "ui/cairo_painter.h"
 #include "ui/wizard_paint.h"
 
 namespace velmo {
@@ -52,14 +53,15 @@ int check(int windowX, int windowY, const std::wstring& text, int shotCount, cha
   }
 
   WizardGraphics graphics;
-  initWizardGraphics(graphics, {}, 1);
+  initWizardGraphics(graphics, cairoPainter(), {}, 1);
   graphics.snow.particles.clear();
   WizardState state;
   state.screen = WizardScreen::Failed;
   InstallOptions options;
   InstallState install;
   install.errorText = text;
-  cairo_surface_t* reference = paintWizard(graphics, state, options, install, WizardStartupValues{}, 0, 0);
+  cairo_surface_t* reference =
+      cairoSurface(*paintWizard(graphics, state, options, install, WizardStartupValues{}, 0, 0));
 
   int referenceInk = 0, missing = 0, extra = 0;
   for (int y = kBoxY; y < kBoxY + kBoxH; ++y) {
