@@ -117,3 +117,6 @@ target_link_libraries(choose_dialog PRIVATE velmo_win32_desktop)
 add_test(NAME wizard_wine_dialogs
          COMMAND sh ${CMAKE_SOURCE_DIR}/tests/wine/wizard_wine.sh ${CMAKE_BINARY_DIR} dialogs)
 set_tests_properties(wizard_wine_dialogs PROPERTIES TIMEOUT 420 RESOURCE_LOCK wine_gui)
+add_test(NAME wizard_wine_install
+         COMMAND sh ${CMAKE_SOURCE_DIR}/tests/wine/wizard_wine.sh ${CMAKE_BINARY_DIR} install)
+set_tests_properties(wizard_wine_install PROPERTIES TIMEOUT 420 RESOURCE_LOCK wine_gui FIXTURES_REQUIRED win_demo)

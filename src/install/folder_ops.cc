@@ -241,6 +241,16 @@ bool moveTreeInto(const std::wstring& source, const std::wstring& target) {
   }
   for (const auto& step : plan.steps) {
     if (!step.aside.empty()) os.deleteFile(step.aside);
+    // What a killed earlier move left beside this target is stale now that
+    // the target holds its proven file. Such names are taken lowest first,
+    // so they run from 0 without a gap.
+    if (step.isFolder) continue;
+    for (const wchar_t* tag : {L".velmo-old-", L".velmo-part-"}) {
+      std::wstring folder = parentFolder(step.to);
+      std::wstring stem = L"." + step.to.substr(folder.size() + 1) + tag;
+      for (unsigned n = 0; os.deleteFile(joinPath(folder, stem + std::to_wstring(n))); ++n) {
+      }
+    }
   }
   for (size_t j = plan.steps.size(); j-- > 0;) {
     if (plan.steps[j].isFolder) os.removeDirectory(plan.steps[j].from);

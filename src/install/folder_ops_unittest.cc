@@ -95,7 +95,15 @@ TEST(MoveTreeInto, MergesReplacingFilesAndKeepingOthers) {
   TempDir outside;
   test::writeText(outside / "target.txt", "outside");
   fs::create_symlink(outside / "target.txt", c.t / "src/link");
+  // Left beside a target by a move that was killed; stale once it succeeds.
+  for (const char* stale : {".VELMO.exe.velmo-old-0", ".VELMO.exe.velmo-old-1", ".VELMO.exe.velmo-part-0"}) {
+    test::writeText(c.t / (std::string("dst/") + stale), "stale");
+  }
+  test::writeText(c.t / "dst/.save.dat.velmo-old-0", "not beside a moved file");
   ASSERT_TRUE(c.move());
+  EXPECT_FALSE(test::exists(c.t / "dst/.VELMO.exe.velmo-old-0") || test::exists(c.t / "dst/.VELMO.exe.velmo-old-1") ||
+               test::exists(c.t / "dst/.VELMO.exe.velmo-part-0"));
+  EXPECT_TRUE(test::exists(c.t / "dst/.save.dat.velmo-old-0"));
   EXPECT_EQ(test::readText(c.t / "dst/VELMO.exe"), "new exe");
   EXPECT_EQ(test::readText(c.t / "dst/VELMO_Data/globalgamemanagers"), "new ggm");
   EXPECT_EQ(test::readText(c.t / "dst/save.dat"), "the player's save");
