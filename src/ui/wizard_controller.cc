@@ -14,6 +14,11 @@ namespace {
 
 bool is(int32_t id, WizardAction a) { return id == int32_t(a); }
 
+// The title bar's cells, which every screen shows.
+bool isTitleBarAction(int32_t id) {
+  return is(id, WizardAction::CloseWindow) || is(id, WizardAction::Minimize) || is(id, WizardAction::ToggleMute);
+}
+
 void setBusy(WizardController& c, bool busy) {
   if (c.desktop.setBusyCursor) c.desktop.setBusyCursor(busy);
 }
@@ -297,8 +302,7 @@ PressResult handlePress(WizardController& c, float x, float y) {
   } else {
     return y < kDragBandHeight ? PressResult{PressKind::Drag, 0} : PressResult{};
   }
-  bool titleBar = is(id, WizardAction::CloseWindow) || is(id, WizardAction::Minimize) || is(id, WizardAction::ToggleMute);
-  if (!enabled || !actionShownOn(s.screen, id, s.musicAvailable) || (s.checkingXapk && !titleBar)) {
+  if (!enabled || !actionShownOn(s.screen, id, s.musicAvailable) || (s.checkingXapk && !isTitleBarAction(id))) {
     return {PressKind::Swallowed, id};
   }
   performAction(c, id);
