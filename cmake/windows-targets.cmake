@@ -120,3 +120,14 @@ set_tests_properties(wizard_wine_dialogs PROPERTIES TIMEOUT 420 RESOURCE_LOCK wi
 add_test(NAME wizard_wine_install
          COMMAND sh ${CMAKE_SOURCE_DIR}/tests/wine/wizard_wine.sh ${CMAKE_BINARY_DIR} install)
 set_tests_properties(wizard_wine_install PROPERTIES TIMEOUT 420 RESOURCE_LOCK wine_gui FIXTURES_REQUIRED win_demo)
+# Whether screenshots of the wizard show a text on its failed screen, with the
+# reference painted by GDI+ (the window's fonts under Wine).
+add_executable(failed_text_check tests/wizard/failed_text_check.cc)
+target_link_libraries(failed_text_check PRIVATE velmo_gdiplus velmo_uicore velmo_core)
+# Held installs (the native build's gated_writes library preloaded into Wine):
+# a cancelled one and a window closed mid-install.
+foreach(run cancel close)
+  add_test(NAME wizard_wine_${run}
+           COMMAND sh ${CMAKE_SOURCE_DIR}/tests/wine/wizard_wine.sh ${CMAKE_BINARY_DIR} ${run} ${VELMO_HOST_BUILD_DIR})
+  set_tests_properties(wizard_wine_${run} PROPERTIES TIMEOUT 420 RESOURCE_LOCK wine_gui FIXTURES_REQUIRED win_demo)
+endforeach()

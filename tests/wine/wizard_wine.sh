@@ -9,20 +9,32 @@
 #            desktop shortcut" (a VELMO.lnk naming the game's VELMO.exe on the
 #            prefix's desktop) and "Close" with exit code 0; the built tree
 #            equals the expected one byte for byte.
+#   cancel   "Cancel" during the install (held in the middle by a disk that
+#            waits: the wizard tests' gated_writes library, preloaded into
+#            Wine) shows "Cancelled." on the failed screen and leaves nothing
+#            behind; the title bar's close then exits with 1.
+#   close    Alt+F4 during the install asks "Stop the installation?": "No"
+#            keeps the job going, "Yes" stops it, and the process exits with
+#            the job's exit code, 1.
 # They run in a Wine prefix of their own (build-win/wineprefix-gui) whose
 # home, and so whose desktop folder, lies in the build folder too, so that
 # nothing lands in the user's real home.
 #
-# usage: wizard_wine.sh WIN_BUILD_DIR dialogs|install
+# usage: wizard_wine.sh WIN_BUILD_DIR dialogs|install|cancel|close [HOST_BUILD_DIR]
+# HOST_BUILD_DIR (default: build beside the sources) is the native build,
+# whose wizard-tools hold the gated_writes library.
 # Screenshots are kept in WIN_BUILD_DIR/wizard-shots/RUN.
 set -eu
 NAME=wizard_wine
 . "$(dirname "$0")/../wizard/xvfb_common.sh"
 
 if [ "${1:-}" != "--inner" ]; then
-  BUILD=$(cd "${1:?usage: wizard_wine.sh WIN_BUILD_DIR dialogs}" && pwd)
-  RUN=${2:?usage: wizard_wine.sh WIN_BUILD_DIR dialogs}
-  case "$RUN" in dialogs|install) ;; *) echo "wizard_wine: unknown run $RUN" >&2; exit 2 ;; esac
+  usage='usage: wizard_wine.sh WIN_BUILD_DIR dialogs|install|cancel|close [HOST_BUILD_DIR]'
+  BUILD=$(cd "${1:?$usage}" && pwd)
+  RUN=${2:?$usage}
+  case "$RUN" in dialogs|install|cancel|close) ;; *) echo "wizard_wine: unknown run $RUN" >&2; exit 2 ;; esac
+  SRC=$(cd "$(dirname "$0")/../.." && pwd)
+  HOST=$(cd "${3:-$SRC/build}" && pwd)
   need_xvfb_tools
   WORK=$(mktemp -d "${TMPDIR:-/tmp}/wizard_wine.XXXXXX")
   trap 'rm -rf "$WORK"' EXIT
@@ -31,18 +43,17 @@ if [ "${1:-}" != "--inner" ]; then
   mkdir -p "$SHOTS" "$BUILD/wine-gui-home"
   # The prefix is made (once) away from the display, where Wine starts no
   # desktop of its own; choose_dialog without arguments only prints usage.
-  SRC=$(cd "$(dirname "$0")/../.." && pwd)
   env -u DISPLAY HOME="$BUILD/wine-gui-home" timeout -k 5 300 \
     sh "$SRC/scripts/wine-run.sh" "$BUILD/wineprefix-gui" "$BUILD/choose_dialog.exe" >/dev/null 2>&1 || true
   [ -f "$BUILD/wineprefix-gui/.ready" ] || { echo "wizard_wine: the Wine prefix could not be made" >&2; exit 1; }
   # Its Wine server must be gone before the display comes: a server started
   # without one keeps a desktop that no X server shows.
   WINEPREFIX="$BUILD/wineprefix-gui" timeout -k 5 30 wineserver -w || true
-  on_virtual_display 240 "$0" --inner "$BUILD" "$RUN" "$WORK" "$SHOTS"
+  on_virtual_display 240 "$0" --inner "$BUILD" "$RUN" "$WORK" "$SHOTS" "$HOST"
 fi
 
 # --- inside the virtual display ----------------------------------------------
-BUILD=$2 RUN=$3 WORK=$4 SHOTS=$5
+BUILD=$2 RUN=$3 WORK=$4 SHOTS=$5 HOST=$6
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
 export HOME="$BUILD/wine-gui-home"
 PREFIX="$BUILD/wineprefix-gui"
@@ -232,6 +243,140 @@ install_once() {
   [ "$rc" -eq 0 ] || fail "exit code $rc, not 0"
   diff -r "$DEMO/expected" "$DEST" >"$WORK/diff.txt" 2>&1 || fail "the tree differs: $(head -n 3 "$WORK/diff.txt")"
   echo "wizard_wine: install: built by mouse, tree identical, VELMO.lnk names VELMO.exe, exit code 0"
+}
+
+# A held install of the demo game, prefilled from the command line. The
+# first writes into the staging folder pass; the next one waits until the
+# test creates $GATE ($GATE.waiting shows that it waits).
+start_held_install() {
+  TITLE='VELMO Patcher'
+  DEMO="$BUILD/demo-plain"
+  GATE="$WORK/gate"
+  GATED_LIB="$HOST/wizard-tools/libgated_writes.so"
+  [ -f "$DEMO/VELMO Patcher.exe" ] || fail "the demo game is missing"
+  [ -f "$GATED_LIB" ] || fail "$GATED_LIB is missing (build the native tests first)"
+  mkdir -p "$WORK/out"
+  # The prefix's %TEMP%, where copies of inner archives go.
+  TEMP_DIR=$(ls -d "$PREFIX"/drive_c/users/*/Temp | head -n 1)
+  [ -d "$TEMP_DIR" ] || fail "the prefix has no temporary folder"
+  TEMP_BEFORE=$(ls -A "$TEMP_DIR")
+  GATED_WRITES_GATE="$GATE" GATED_WRITES_FREE=3 LD_PRELOAD="$GATED_LIB" sh "$SRC/scripts/wine-run.sh" "$PREFIX" \
+    "$DEMO/VELMO Patcher.exe" /xapk "$(winpath "$DEMO/harrowmere-1.0.7.xapk")" /dest "$(winpath "$WORK/out/Game")" \
+    >"$OUT" 2>"$WORK/stderr.txt" &
+  PROGRAM_PID=$!
+  window_titled "$TITLE"
+  WID=$dialog
+  eval "$(xdotool getwindowgeometry --shell "$WID")"
+  WIN_X=$X WIN_Y=$Y
+  sleep 1
+  shot 1-choose-xapk
+  # "Next" sits where the destination screen's "Back" is, so a lost press
+  # costs one more round, nothing else.
+  attempt=0
+  until [ -e "$GATE.waiting" ]; do
+    attempt=$((attempt + 1))
+    [ "$attempt" -le 5 ] || fail "the install did not start"
+    click 149 562
+    sleep 0.5
+    [ "$attempt" -eq 1 ] && shot 2-destination
+    click 285 562
+    wait_until '[ -e "$GATE.waiting" ]' 50 || true
+  done
+  sleep 0.5
+  shot 3-installing-held
+}
+# Waits for the program to end with exit code $1.
+expect_exit() {
+  wait_until '! kill -0 "$PROGRAM_PID" 2>/dev/null' 100 || fail "the wizard did not close"
+  rc=0
+  wait "$PROGRAM_PID" || rc=$?
+  PROGRAM_PID=
+  [ "$rc" -eq "$1" ] || fail "exit code $rc, not $1"
+}
+# No staging, no half-built destination, no temporary copies.
+expect_nothing_left() {
+  [ -z "$(ls -A "$WORK/out")" ] || fail "the failed install left $(ls -A "$WORK/out") behind"
+  temp_now=$(ls -A "$TEMP_DIR")
+  [ "$temp_now" = "$TEMP_BEFORE" ] || fail "temporary files were left: $temp_now"
+}
+# Whether the failed screen in the shots $2... shows the text $1, told by
+# the Windows checker, which paints the reference with the window's fonts.
+failed_text_shown() {
+  text=$1
+  shift
+  paths=
+  for f in "$@"; do paths="$paths $(winpath "$f")"; done
+  # shellcheck disable=SC2086 # the shot paths have no blanks
+  sh "$SRC/scripts/wine-run.sh" "$PREFIX" "$BUILD/failed_text_check.exe" "$WIN_X" "$WIN_Y" "$text" $paths
+}
+
+run_cancel() {
+  start_held_install
+  # "Cancel" takes effect when the held write returns.
+  click 129 562
+  sleep 0.3
+  shot 4-cancel-pressed
+  touch "$GATE"
+  # Three shots, so that the snow, which moves, can be told from the text.
+  n=0
+  until
+    for k in a b c; do shot "5-failed-$k"; sleep 0.3; done
+    failed_text_shown "Cancelled." "$SHOTS"/5-failed-[abc].png >"$WORK/check.txt" 2>&1
+  do
+    n=$((n + 1))
+    [ "$n" -le 5 ] || { cat "$WORK/check.txt" >&2; fail "the failed screen does not show \"Cancelled.\""; }
+  done
+  tr -d '\r' <"$WORK/check.txt"
+  # The check must tell other texts apart: less text, and other text.
+  for other in "Cancel" "The installation stopped."; do
+    rc=0
+    failed_text_shown "$other" "$SHOTS"/5-failed-[abc].png >/dev/null 2>&1 || rc=$?
+    [ "$rc" -eq 1 ] || fail "the text check gave $rc for \"$other\", not 1 (not shown)"
+  done
+  expect_nothing_left
+  # "Back" leads to the destination screen; the title bar's close ends the
+  # run with the cancelled job's exit code.
+  click 134 562
+  sleep 0.5
+  shot 6-back-to-destination
+  click 1005 24
+  expect_exit 1
+  expect_nothing_left
+  echo "wizard_wine: cancel: \"Cancelled.\" shown, nothing left behind; exit code 1"
+}
+
+# Alt+F4 to the wizard, then the "Stop the installation?" box (captioned
+# like the wizard) answered with the key $1.
+close_and_answer() {
+  xdotool windowfocus --sync "$WID"
+  sleep 0.2
+  xdotool key alt+F4
+  question=
+  wait_until 'question=$(xdotool search --onlyvisible --name "^$TITLE\$" | grep -vx "$WID" | head -n 1); [ -n "$question" ]' 100 \
+    || fail "closing during the install asked nothing"
+  sleep 0.5
+  shot "$2"
+  xdotool windowfocus --sync "$question" key "$1"
+  wait_until '! xdotool search --onlyvisible --name "^$TITLE\$" | grep -qvx "$WID"' 50 \
+    || fail "the question did not go away after $1"
+}
+
+run_close() {
+  start_held_install
+  close_and_answer alt+n 4-stop-question
+  sleep 0.5
+  kill -0 "$PROGRAM_PID" 2>/dev/null || fail "the wizard closed although the answer was No"
+  [ -e "$GATE.waiting" ] || fail "the install went on after No without its write"
+  [ -d "$WORK/out/Game/.velmo-staging" ] || fail "the install was stopped although the answer was No"
+  shot 5-still-installing
+  # "Yes" cancels; the window waits for the job, then closes.
+  close_and_answer alt+y 6-stop-question-again
+  sleep 0.5
+  kill -0 "$PROGRAM_PID" 2>/dev/null || fail "the wizard closed before its job ended"
+  touch "$GATE"
+  expect_exit 1
+  expect_nothing_left
+  echo "wizard_wine: close: No kept the install, Yes stopped it; exit code 1"
 }
 
 "run_$RUN"

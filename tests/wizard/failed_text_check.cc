@@ -1,6 +1,7 @@
 // Tells whether screenshots of the wizard show a given text on its failed
 // screen. The reference is the failed screen painted by the wizard's own
-// painter with that text and no snow; the two are compared by their ink
+// painter (Cairo on Linux, GDI+ on Windows: the window's fonts) with that
+// text and no snow; the two are compared by their ink
 // (light pixels) inside the message box. Snow only adds light pixels and
 // moves between shots, so the darkest value of each pixel over a few shots
 // is the screen without most of it; the reference ink must then be nearly
@@ -8,17 +9,22 @@
 //
 // usage: failed_text_check WINDOW_X WINDOW_Y TEXT SHOT.png...
 // Exit code 0 when the text is shown, 1 when it is not, 2 on bad input.
-#include <cairo.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/utf8.h"
-#include "ui/cairo_painter.h"
 #include "ui/wizard_paint.h"
+#ifdef _WIN32
+#include "ui/gdiplus_painter.h"
+#else
+#include "ui/cairo_painter.h"
+#endif
 
 namespace velmo {
 namespace {
@@ -26,9 +32,18 @@ namespace {
 // The failed screen's message box, in window coordinates.
 constexpr int kBoxX = 54, kBoxY = 264, kBoxW = 540, kBoxH = 180;
 
-int brightness(cairo_surface_t* s, int x, int y) {
-  const unsigned char* row = cairo_image_surface_get_data(s) + size_t(y) * cairo_image_surface_get_stride(s);
-  uint32_t p = reinterpret_cast<const uint32_t*>(row)[x];
+// The painter the wizard of this platform draws with, so that the reference
+// has the window's own fonts.
+const Painter* windowPainter() {
+#ifdef _WIN32
+  return startGdiplus() ? &gdiplusPainter() : nullptr;
+#else
+  return &cairoPainter();
+#endif
+}
+
+int brightness(const CanvasImage& image, int x, int y) {
+  Argb p = image.pixel(x, y);
   int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
   return (r * 3 + g * 6 + b) / 10;
 }
@@ -36,16 +51,22 @@ int brightness(cairo_surface_t* s, int x, int y) {
 constexpr int kInk = 100;
 
 int check(int windowX, int windowY, const std::wstring& text, int shotCount, char** shotPaths) {
-  std::vector<SurfacePtr> shots;
+  const Painter* painter = windowPainter();
+  if (!painter) {
+    std::fprintf(stderr, "failed_text_check: no painter\n");
+    return 2;
+  }
+  std::vector<std::unique_ptr<CanvasImage>> shots;
   for (int i = 0; i < shotCount; ++i) {
-    SurfacePtr shot(cairo_image_surface_create_from_png(shotPaths[i]));
-    if (cairo_surface_status(shot.get()) != CAIRO_STATUS_SUCCESS) {
+    std::ifstream in(shotPaths[i], std::ios::binary);
+    Bytes png((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::unique_ptr<CanvasImage> shot = painter->decodePng(png);
+    if (!shot) {
       std::fprintf(stderr, "failed_text_check: cannot read %s\n", shotPaths[i]);
       return 2;
     }
-    cairo_surface_flush(shot.get());
-    if (windowX < 0 || windowY < 0 || windowX + kBoxX + kBoxW > cairo_image_surface_get_width(shot.get()) ||
-        windowY + kBoxY + kBoxH > cairo_image_surface_get_height(shot.get())) {
+    if (windowX < 0 || windowY < 0 || windowX + kBoxX + kBoxW > shot->width() ||
+        windowY + kBoxY + kBoxH > shot->height()) {
       std::fprintf(stderr, "failed_text_check: the message box lies outside %s\n", shotPaths[i]);
       return 2;
     }
@@ -53,21 +74,25 @@ int check(int windowX, int windowY, const std::wstring& text, int shotCount, cha
   }
 
   WizardGraphics graphics;
-  initWizardGraphics(graphics, cairoPainter(), {}, 1);
+  initWizardGraphics(graphics, *painter, {}, 1);
   graphics.snow.particles.clear();
   WizardState state;
   state.screen = WizardScreen::Failed;
   InstallOptions options;
   InstallState install;
   install.errorText = text;
-  cairo_surface_t* reference =
-      cairoSurface(*paintWizard(graphics, state, options, install, WizardStartupValues{}, 0, 0));
+  const CanvasImage* painted = paintWizard(graphics, state, options, install, WizardStartupValues{}, 0, 0);
+  if (!painted) {
+    std::fprintf(stderr, "failed_text_check: cannot paint the reference\n");
+    return 2;
+  }
+  const CanvasImage& reference = *painted;
 
   int referenceInk = 0, missing = 0, extra = 0;
   for (int y = kBoxY; y < kBoxY + kBoxH; ++y) {
     for (int x = kBoxX; x < kBoxX + kBoxW; ++x) {
       int darkest = 255;
-      for (const SurfacePtr& shot : shots) darkest = std::min(darkest, brightness(shot.get(), windowX + x, windowY + y));
+      for (const auto& shot : shots) darkest = std::min(darkest, brightness(*shot, windowX + x, windowY + y));
       bool want = brightness(reference, x, y) > kInk, got = darkest > kInk;
       referenceInk += want;
       missing += want && !got;

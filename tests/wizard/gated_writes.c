@@ -7,7 +7,8 @@
  *   GATED_WRITES_FREE=N      the first N such writes pass at once.
  *
  * While a write waits, PATH.waiting exists. Other writes (the X connection,
- * logs, temporary copies) are never held. */
+ * logs, temporary copies) are never held. Wine's file writes are caught too:
+ * its NtWriteFile ends in write or pwrite on the file's own descriptor. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -20,6 +21,7 @@
 #include <unistd.h>
 
 typedef ssize_t (*write_fn)(int, const void*, size_t);
+typedef ssize_t (*pwrite_fn)(int, const void*, size_t, off_t);
 
 static int intoStaging(int fd) {
   char link[64], target[PATH_MAX];
@@ -47,10 +49,28 @@ static void waitForGate(const char* gate) {
   unlink(waiting);
 }
 
+static void holdIfStaging(int fd) {
+  const char* gate = getenv("GATED_WRITES_GATE");
+  if (gate && intoStaging(fd)) waitForGate(gate);
+}
+
 ssize_t write(int fd, const void* data, size_t size) {
   static write_fn real = NULL;
   if (!real) real = (write_fn)dlsym(RTLD_NEXT, "write");
-  const char* gate = getenv("GATED_WRITES_GATE");
-  if (gate && intoStaging(fd)) waitForGate(gate);
+  holdIfStaging(fd);
   return real(fd, data, size);
+}
+
+ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
+  static pwrite_fn real = NULL;
+  if (!real) real = (pwrite_fn)dlsym(RTLD_NEXT, "pwrite");
+  holdIfStaging(fd);
+  return real(fd, data, size, offset);
+}
+
+ssize_t pwrite64(int fd, const void* data, size_t size, off_t offset) {
+  static pwrite_fn real = NULL;
+  if (!real) real = (pwrite_fn)dlsym(RTLD_NEXT, "pwrite64");
+  holdIfStaging(fd);
+  return real(fd, data, size, offset);
 }
