@@ -144,14 +144,18 @@ activate() {
   sleep 0.3
 }
 
-# Under Wine a wizard now and then stops answering "Browse..." on the
-# destination screen (no dialog opens); that run starts over, at most twice.
+# Under Wine on a busy machine, presses made while a file dialog closes now
+# and then reach the wizard late, all at once, and the "Browse..." press
+# after them never arrives (the window gets no button-down at all); the loop
+# below can fall into that pattern on every round, so the run starts over,
+# at most twice.
 run_install() {
   for round in 1 2 3; do
     rc=0
     install_once || rc=$?
     [ "$rc" -eq 3 ] || return "$rc"
     echo "wizard_wine: install: the folder chooser did not open (round $round); starting over"
+    /usr/bin/import -window root "$SHOTS/no-chooser-$round.png" 2>/dev/null || true
     kill "$PROGRAM_PID" 2>/dev/null || true
     wait "$PROGRAM_PID" 2>/dev/null || true
     PROGRAM_PID=
