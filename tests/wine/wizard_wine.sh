@@ -137,35 +137,27 @@ dialog_gone() {
 }
 # Clicks at a point of the wizard's client area.
 click() { xdotool mousemove --window "$WID" "$1" "$2" click 1; }
-# After a dialog, Wine may take the first press only to activate the
-# wizard again: a press on empty space (below the drag band) does that.
-activate() {
-  click 800 500
-  sleep 0.3
+# The mean colour, "R G B", of the wizard's 12x4 pixels at ($1, $2) as the
+# screen shows them.
+patch_colour() {
+  /usr/bin/import -window root "$WORK/screen.png" 2>/dev/null || return 1
+  convert "$WORK/screen.png" -crop "12x4+$((WIN_X + $1))+$((WIN_Y + $2))" \
+    -format '%[fx:int(255*mean.r)] %[fx:int(255*mean.g)] %[fx:int(255*mean.b)]' info:
 }
+# Whether the button whose left end is at ($1, $2) shows enabled: blue,
+# where a disabled one, "Back" and empty space are dark.
+shows_enabled() {
+  # shellcheck disable=SC2046 # three numbers
+  set -- $(patch_colour "$1" "$2")
+  [ "${3:-0}" -gt 150 ]
+}
+next_enabled() { shows_enabled 62 572; }
 
-# Under Wine on a busy machine, presses made while a file dialog closes now
-# and then reach the wizard late, all at once, and the "Browse..." press
-# after them never arrives (the window gets no button-down at all); the loop
-# below can fall into that pattern on every round, so the run starts over,
-# at most twice.
+# Under Wine on a busy machine a file dialog can vanish seconds before its
+# call returns; the wizard neither paints nor takes presses meanwhile, and
+# presses made then arrive later, all at once. So every step waits for what
+# the screen shows, and a press is made again only once it is seen lost.
 run_install() {
-  for round in 1 2 3; do
-    rc=0
-    install_once || rc=$?
-    [ "$rc" -eq 3 ] || return "$rc"
-    echo "wizard_wine: install: the folder chooser did not open (round $round); starting over"
-    /usr/bin/import -window root "$SHOTS/no-chooser-$round.png" 2>/dev/null || true
-    kill "$PROGRAM_PID" 2>/dev/null || true
-    wait "$PROGRAM_PID" 2>/dev/null || true
-    PROGRAM_PID=
-    WINEPREFIX="$PREFIX" timeout -k 5 30 wineserver -k 2>/dev/null || true
-    rm -rf "$WORK/out"
-  done
-  fail "\"Next\" and \"Browse...\" never opened the folder chooser"
-}
-
-install_once() {
   TITLE='VELMO Patcher'
   XAPK_TITLE='Choose the VELMO 1.0.7 XAPK'
   FOLDER_TITLE='Folder for the VELMO Windows game'
@@ -180,6 +172,7 @@ install_once() {
   WID=$dialog
   eval "$(xdotool getwindowgeometry --shell "$WID")"
   [ "$WIDTH" -eq 1040 ] && [ "$HEIGHT" -eq 640 ] || fail "window is ${WIDTH}x$HEIGHT, not 1040x640"
+  WIN_X=$X WIN_Y=$Y
   sleep 1
   shot 1-choose-xapk
 
@@ -188,44 +181,32 @@ install_once() {
   sleep 0.5
   type_and_accept "$dialog" "$(winpath "$DEMO/harrowmere-1.0.7.xapk")" 2-xapk-chooser
   dialog_gone "$XAPK_TITLE"
-  xdotool mousemove --window "$WID" 149 562
-  sleep 0.5
+  # The check has ended, and a frame shows it, once "Next" is enabled.
+  wait_until next_enabled 300 || fail "\"Next\" did not become enabled after the XAPK check"
   shot 3-xapk-checked
-
-  # "Next" counts once the check has ended; "Browse..." then opens the folder
-  # chooser, or the XAPK chooser again while still on the first screen. A
-  # press lost on the way leaves either screen: with no dialog, only
-  # "Browse..." is tried again, since "Next" sits where "Back" is.
-  attempt=0 next=1
-  while :; do
+  # "Next" sits where the destination screen's "Back" is (dark).
+  attempt=0
+  while next_enabled; do
     attempt=$((attempt + 1))
-    [ "$attempt" -le 6 ] || return 3
-    activate
-    if [ "$next" -eq 1 ]; then
-      click 149 562
-      sleep 0.5
-    fi
+    [ "$attempt" -le 5 ] || fail "\"Next\" did not lead to the destination screen"
+    click 149 562
+    wait_until '! next_enabled' 30 || true
+  done
+  attempt=0
+  until xdotool search --onlyvisible --name "^$FOLDER_TITLE\$" >/dev/null 2>&1; do
+    attempt=$((attempt + 1))
+    [ "$attempt" -le 4 ] || fail "\"Browse...\" did not open the folder chooser"
     click 506 312
-    d=
-    wait_until 'xdotool search --onlyvisible --name "^$FOLDER_TITLE\$" >/dev/null 2>&1 ||
-      { d=$(xdotool search --onlyvisible --name "^$XAPK_TITLE\$" 2>/dev/null | head -n 1); [ -n "$d" ]; }' 50 || true
-    xdotool search --onlyvisible --name "^$FOLDER_TITLE\$" >/dev/null 2>&1 && break
-    if [ -n "$d" ]; then
-      xdotool windowfocus --sync "$d" key Escape
-      dialog_gone "$XAPK_TITLE"
-      next=1
-    else
-      next=0
-    fi
+    wait_until 'xdotool search --onlyvisible --name "^$FOLDER_TITLE\$" >/dev/null 2>&1' 80 || true
   done
   window_titled "$FOLDER_TITLE"
   sleep 0.5
   type_and_accept "$dialog" "$(winpath "$DEST")" 4-folder-chooser
   dialog_gone "$FOLDER_TITLE"
+  wait_until 'shows_enabled 200 572' 300 || fail "\"Install\" did not become enabled"
   shot 5-destination
 
   # "Install" until the job has written its staging folder or the game.
-  activate
   wait_until 'click 285 562; sleep 0.4; [ -n "$(ls -A "$DEST")" ]' 50 || fail "the install did not start"
   shot 6-installing
   wait_until '[ -f "$DEST/VELMO.exe" ] && [ ! -e "$DEST/.velmo-staging" ]' 600 || fail "the install did not finish"
