@@ -59,6 +59,10 @@ export HOME="$BUILD/wine-gui-home"
 PREFIX="$BUILD/wineprefix-gui"
 PROGRAM_PID=
 OUT="$WORK/chosen.txt"
+TITLE='VELMO Patcher'
+XAPK_TITLE='Choose the VELMO 1.0.7 XAPK'
+FOLDER_TITLE='Folder for the VELMO Windows game'
+DEMO="$BUILD/demo-plain"
 
 fail() {
   echo "wizard_wine: $RUN: $*" >&2
@@ -81,13 +85,14 @@ window_titled() {
   wait_until 'dialog=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1); [ -n "$dialog" ]' 200 \
     || fail "no window \"$1\" opened"
 }
-# Waits for the program to end and checks its exit code and its one line.
-expect_result() {
-  wait_until '! kill -0 "$PROGRAM_PID" 2>/dev/null' 100 || fail "the dialog did not close"
-  rc=0
-  wait "$PROGRAM_PID" || rc=$?
+# Waits for the program to end with exit code $1.
+expect_exit() {
+  expect_process_exit "$PROGRAM_PID" "$1"
   PROGRAM_PID=
-  [ "$rc" -eq "$1" ] || fail "exit code $rc, not $1"
+}
+# ... and checks its one line of output.
+expect_result() {
+  expect_exit "$1"
   [ "$(tr -d '\r' <"$OUT")" = "$2" ] || fail "the dialog gave \"$(cat "$OUT")\", not \"$2\""
 }
 # Types into the focused dialog's file name field and accepts.
@@ -101,8 +106,6 @@ type_and_accept() {
 }
 
 run_dialogs() {
-  XAPK_TITLE='Choose the VELMO 1.0.7 XAPK'
-  FOLDER_TITLE='Folder for the VELMO Windows game'
   mkdir -p "$WORK/games/New folder" "$WORK/downloads"
   printf 'PK' >"$WORK/downloads/harrowmere 1.0.7.xapk"
 
@@ -158,10 +161,6 @@ next_enabled() { shows_enabled 62 572; }
 # presses made then arrive later, all at once. So every step waits for what
 # the screen shows, and a press is made again only once it is seen lost.
 run_install() {
-  TITLE='VELMO Patcher'
-  XAPK_TITLE='Choose the VELMO 1.0.7 XAPK'
-  FOLDER_TITLE='Folder for the VELMO Windows game'
-  DEMO="$BUILD/demo-plain"
   [ -f "$DEMO/VELMO Patcher.exe" ] || fail "the demo game is missing"
   DEST="$WORK/out"
   mkdir -p "$DEST"
@@ -221,11 +220,7 @@ run_install() {
   target=$(winpath "$DEST/VELMO.exe")
   LC_ALL=C tr -d '\000' <"$LINK" | grep -aqF "$target" || fail "VELMO.lnk does not name $target"
   click 486 548
-  wait_until '! kill -0 "$PROGRAM_PID" 2>/dev/null' 100 || fail "the wizard did not close"
-  rc=0
-  wait "$PROGRAM_PID" || rc=$?
-  PROGRAM_PID=
-  [ "$rc" -eq 0 ] || fail "exit code $rc, not 0"
+  expect_exit 0
   diff -r "$DEMO/expected" "$DEST" >"$WORK/diff.txt" 2>&1 || fail "the tree differs: $(head -n 3 "$WORK/diff.txt")"
   echo "wizard_wine: install: built by mouse, tree identical, VELMO.lnk names VELMO.exe, exit code 0"
 }
@@ -234,8 +229,6 @@ run_install() {
 # first writes into the staging folder pass; the next one waits until the
 # test creates $GATE ($GATE.waiting shows that it waits).
 start_held_install() {
-  TITLE='VELMO Patcher'
-  DEMO="$BUILD/demo-plain"
   GATE="$WORK/gate"
   GATED_LIB="$HOST/wizard-tools/libgated_writes.so"
   [ -f "$DEMO/VELMO Patcher.exe" ] || fail "the demo game is missing"
@@ -255,28 +248,9 @@ start_held_install() {
   WIN_X=$X WIN_Y=$Y
   sleep 1
   shot 1-choose-xapk
-  # "Next" sits where the destination screen's "Back" is, so a lost press
-  # costs one more round, nothing else.
-  attempt=0
-  until [ -e "$GATE.waiting" ]; do
-    attempt=$((attempt + 1))
-    [ "$attempt" -le 5 ] || fail "the install did not start"
-    click 149 562
-    sleep 0.5
-    [ "$attempt" -eq 1 ] && shot 2-destination
-    click 285 562
-    wait_until '[ -e "$GATE.waiting" ]' 50 || true
-  done
+  press_next_and_install '[ -e "$GATE.waiting" ]'
   sleep 0.5
   shot 3-installing-held
-}
-# Waits for the program to end with exit code $1.
-expect_exit() {
-  wait_until '! kill -0 "$PROGRAM_PID" 2>/dev/null' 100 || fail "the wizard did not close"
-  rc=0
-  wait "$PROGRAM_PID" || rc=$?
-  PROGRAM_PID=
-  [ "$rc" -eq "$1" ] || fail "exit code $rc, not $1"
 }
 # No staging, no half-built destination, no temporary copies.
 expect_nothing_left() {

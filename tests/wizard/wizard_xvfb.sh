@@ -109,30 +109,10 @@ start_patcher() {
 
 # Waits for the patcher to end and checks its exit code.
 expect_exit() {
-  wait_until '! kill -0 "$PATCHER_PID" 2>/dev/null' 100 || fail "the wizard did not close"
-  rc=0
-  wait "$PATCHER_PID" || rc=$?
+  expect_process_exit "$PATCHER_PID" "$1"
   PATCHER_PID=
-  [ "$rc" -eq "$1" ] || fail "exit code $rc, not $1"
 }
 
-# From the first screen (XAPK and destination given) through "Next" and
-# "Install" until the condition $1 shows the job has started. "Next" sits
-# where the destination screen's "Back" is, so a lost press costs one more
-# round, nothing else.
-press_next_and_install() {
-  started=$1
-  attempt=0
-  until eval "$started"; do
-    attempt=$((attempt + 1))
-    [ "$attempt" -le 5 ] || fail "the install did not start"
-    click 149 562
-    sleep 0.3
-    [ "$attempt" -eq 1 ] && shot 2-destination
-    click 285 562
-    wait_until "$started" 30 || true
-  done
-}
 # ... until the job waits at the gate.
 install_until_held() {
   press_next_and_install '[ -e "$GATE.waiting" ]'

@@ -35,3 +35,31 @@ on_virtual_display() {
   [ "$status" -eq 124 ] && echo "$NAME: $RUN: timed out" >&2
   exit "$status"
 }
+
+# Waits up to 10 s for the process $1 to end and checks that its exit code
+# is $2 (fail is the calling script's own).
+expect_process_exit() {
+  wait_until "! kill -0 $1 2>/dev/null" 100 || fail "the program did not end"
+  rc=0
+  wait "$1" || rc=$?
+  [ "$rc" -eq "$2" ] || fail "exit code $rc, not $2"
+}
+
+# On the wizard (click, shot and fail are the calling script's own): from
+# the first screen, with the XAPK and the destination given, "Next" and
+# "Install" until the condition $1 shows that the job has started. "Next"
+# sits where the destination screen's "Back" is, so a lost press costs one
+# more round, nothing else.
+press_next_and_install() {
+  started=$1
+  attempt=0
+  until eval "$started"; do
+    attempt=$((attempt + 1))
+    [ "$attempt" -le 5 ] || fail "the install did not start"
+    click 149 562
+    sleep 0.4
+    [ "$attempt" -eq 1 ] && shot 2-destination
+    click 285 562
+    wait_until "$started" 40 || true
+  done
+}
