@@ -89,14 +89,15 @@ target_link_libraries(bench_render_frame PRIVATE velmo_gdiplus velmo_packtool ve
 # The shell actions and the waveOut device on Wine's shell32 and WINMM;
 # write_cwd.exe stands in for the game that "Play now" starts.
 add_executable(write_cwd tests/win32/write_cwd.c)
-add_executable(velmo_tests_win32 src/ui/win32_desktop_unittest.cc src/audio/waveout_music_output_unittest.cc
-               tests/support/test_util.cc)
+add_executable(velmo_tests_win32 src/ui/win32_desktop_unittest.cc src/ui/win32_program_icon_unittest.cc
+               src/audio/waveout_music_output_unittest.cc tests/support/test_util.cc)
 target_include_directories(velmo_tests_win32 PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(velmo_tests_win32 PRIVATE velmo_win32_desktop velmo_uicore GTest::gtest_main)
 target_compile_definitions(velmo_tests_win32 PRIVATE
   VELMO_SOURCE_DIR="${VELMO_WIN_SOURCE_DIR}"
   VELMO_VECTORS_DIR="${VELMO_WIN_VECTORS_DIR}"
-  VELMO_BINARY_DIR="${VELMO_WIN_BINARY_DIR}")
+  VELMO_BINARY_DIR="${VELMO_WIN_BINARY_DIR}"
+  VELMO_PREBUILT_DEMO_DIR="${VELMO_WIN_DEMO_DIR}")
 add_dependencies(velmo_tests_win32 write_cwd)
 add_test(NAME wine_velmo_tests_win32
          COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix
@@ -109,6 +110,8 @@ add_test(NAME wine_velmo_tests_win32_sound
 set_tests_properties(wine_velmo_tests_win32_sound PROPERTIES
   ENVIRONMENT "ALSA_CONFIG_PATH=${CMAKE_SOURCE_DIR}/tests/win32/alsa-null.conf;VELMO_EXPECT_SOUND=1")
 set_tests_properties(wine_velmo_tests_win32 wine_velmo_tests_win32_sound PROPERTIES TIMEOUT 120)
+# The program icon is read from the demo patcher.
+set_tests_properties(wine_velmo_tests_win32 PROPERTIES FIXTURES_REQUIRED win_demo)
 add_executable(choose_dialog tests/win32/choose_dialog.cc)
 target_link_options(choose_dialog PRIVATE -municode)
 target_link_libraries(choose_dialog PRIVATE velmo_win32_desktop)

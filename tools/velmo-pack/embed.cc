@@ -2,6 +2,7 @@
 
 #include "pack/pack_loader.h"
 #include "velmo-pack/pe_resources.h"
+#include "velmo-pack/program_icon.h"
 
 namespace velmo {
 
@@ -9,10 +10,16 @@ bool embedPack(Bytes& patcher, ByteView pack, std::string& error) {
   if (isPeImage(patcher)) {
     Bytes digest(kPackDigestSize);
     if (!sha256(pack, digest.data())) return error = "cannot hash the pack", false;
-    return peSetResources(patcher,
-                          {{kRcDataResourceType, kPackResourceId, pack},
-                           {kRcDataResourceType, kPackDigestResourceId, digest}},
-                          error);
+    // The program icon travels with the pack, so that a release made
+    // from a bare build shows it in the window and in Explorer.
+    const ProgramIcon& icon = programIcon();
+    std::vector<PeResource> resources = {{kRcDataResourceType, kPackResourceId, pack},
+                                         {kRcDataResourceType, kPackDigestResourceId, digest},
+                                         {kGroupIconResourceType, kProgramIconGroupId, icon.group}};
+    for (size_t i = 0; i < icon.images.size(); ++i) {
+      resources.push_back({kIconResourceType, uint16_t(i + 1), icon.images[i]});
+    }
+    return peSetResources(patcher, resources, error);
   }
   ByteView oldPack, oldDigest;
   if (findEmbeddedPack(patcher, oldPack, oldDigest)) patcher.resize(size_t(oldPack.data() - patcher.data()));

@@ -1,7 +1,7 @@
 #pragma once
 // Putting a pack into a built patcher, and finding it there again: resources
-// 101 (the pack) and 102 (its SHA-256) of a Windows executable, or the
-// appended trailer of any other.
+// 101 (the pack) and 102 (its SHA-256) of a Windows executable, beside its
+// program icon (icon group 1), or the appended trailer of any other.
 #include <string>
 
 #include "common/bytes.h"
