@@ -4,11 +4,12 @@
 #   dialogs  the XAPK chooser (its title, the XAPK filter selected) takes a
 #            typed path and hands it back; Escape cancels it; the folder
 #            chooser opens in the current folder and takes a typed folder.
-#   install  the patcher's wizard window: the XAPK and the folder chosen in
-#            those dialogs, "Next", "Install", the finished screen, "Create
-#            desktop shortcut" (a VELMO.lnk naming the game's VELMO.exe on the
-#            prefix's desktop) and "Close" with exit code 0; the built tree
-#            equals the expected one byte for byte.
+#   install  the patcher's wizard window, with the program's icon: the XAPK
+#            and the folder chosen in those dialogs, "Next", "Install", the
+#            finished screen, "Create desktop shortcut" (a VELMO.lnk naming
+#            the game's VELMO.exe on the prefix's desktop) and "Close" with
+#            exit code 0; the built tree equals the expected one byte for
+#            byte.
 #   cancel   "Cancel" during the install (held in the middle by a disk that
 #            waits: the wizard tests' gated_writes library, preloaded into
 #            Wine) shows "Cancelled." on the failed screen and leaves nothing
@@ -174,6 +175,16 @@ run_install() {
   WIN_X=$X WIN_Y=$Y
   sleep 1
   shot 1-choose-xapk
+  # The class icon Wine hands to X is the program's own (the snowflake: a
+  # clear corner, a pale centre), not Wine's default.
+  xprop -id "$WID" -notype -f _NET_WM_ICON 32c _NET_WM_ICON | tr -d ' ' | tr '=,' '\n\n' | awk '
+    NR == 2 { w = $1 } NR == 3 { h = $1 }
+    NR == 4 { corner = $1 }
+    NR == 4 + 16 * w + 16 { centre = $1 }
+    END {
+      a = int(centre / 16777216); r = int(centre / 65536) % 256; g = int(centre / 256) % 256; b = centre % 256
+      exit !(w == 32 && h == 32 && corner < 16777216 && a == 255 && r > 192 && g > 192 && b > 192)
+    }' || fail "the window does not carry the program icon"
 
   click 506 312
   window_titled "$XAPK_TITLE"
