@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "install/entry_build.h"
-#include "install/folder_ops.h"
+#include "platform/folder_tree.h"
 #include "platform/platform.h"
 
 namespace velmo {

@@ -6,45 +6,6 @@
 
 namespace velmo {
 
-bool createDirectoryChain(const std::wstring& path) {
-  const PlatformOps& os = platform();
-  const size_t n = path.size();
-  for (size_t i = kRootPrefixLength; i <= n; ++i) {
-    if (i != n && !isPathSeparator(path[i])) continue;
-    bool alreadyExists = false;
-    if (!os.createDirectory(path.substr(0, i), alreadyExists) && !alreadyExists) return false;
-  }
-  return true;
-}
-
-void removeTree(const std::wstring& path) {
-  const PlatformOps& os = platform();
-  // A link (or a file) at the root is removed itself; what it points to is
-  // not ours.
-  if (os.pathExists(path) && !os.isDirectory(path)) {
-    os.deleteFile(path);
-    return;
-  }
-  std::vector<DirEntry> entries;
-  if (os.listDirectory(path, entries)) {
-    for (const auto& e : entries) {
-      std::wstring child = joinPath(path, e.name);
-      if (e.type == EntryType::Directory) {
-        removeTree(child);
-      } else {
-        os.deleteFile(child);
-      }
-    }
-  }
-  os.removeDirectory(path);
-}
-
-bool isDirectoryEmpty(const std::wstring& path) {
-  std::vector<DirEntry> entries;
-  if (!platform().listDirectory(path, entries)) return true;
-  return entries.empty();
-}
-
 namespace {
 
 // One entry of a move, in the order it is carried out: a folder comes

@@ -4,8 +4,10 @@
 #include <thread>
 #include <vector>
 
+#include "common/size_text.h"
 #include "install/build_pipeline.h"
 #include "install/folder_ops.h"
+#include "platform/folder_tree.h"
 #include "platform/platform.h"
 
 namespace velmo {

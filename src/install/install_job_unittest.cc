@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/auto_mode.h"
+#include "common/size_text.h"
 #include "common/utf8.h"
 #include "support/demo_fixture.h"
 #include "support/pack_fixture.h"

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "common/size_text.h"
+
 namespace velmo {
 
 bool setErrorText(InstallState& state, const std::wstring& text) {
@@ -24,19 +26,6 @@ std::wstring copyCurrentFile(InstallState& state) {
 std::wstring copyErrorText(InstallState& state) {
   std::lock_guard<std::mutex> lock(state.stateLock);
   return state.errorText;
-}
-
-std::wstring formatSize(uint64_t bytes) {
-  wchar_t buf[64];
-  double value = double(bytes);
-  if (bytes >= (uint64_t(1) << 30)) {
-    std::swprintf(buf, 64, L"%.1f GB", value / double(uint64_t(1) << 30));
-  } else if (bytes >= (uint64_t(1) << 20)) {
-    std::swprintf(buf, 64, L"%.0f MB", value / double(uint64_t(1) << 20));
-  } else {
-    std::swprintf(buf, 64, L"%.0f KB", value / 1024.0);
-  }
-  return buf;
 }
 
 double fractionDone(uint64_t done, uint64_t total) {

@@ -30,8 +30,6 @@ void setCurrentFile(InstallState& state, const std::wstring& path);
 std::wstring copyCurrentFile(InstallState& state);
 std::wstring copyErrorText(InstallState& state);
 
-// "%.1f GB" from 2^30 bytes, "%.0f MB" from 2^20, else "%.0f KB".
-std::wstring formatSize(uint64_t bytes);
 
 // bytesDone / bytesTotal, 0 when nothing is planned; not clamped.
 double fractionDone(uint64_t done, uint64_t total);

@@ -1,5 +1,6 @@
 #include "ui/wizard_paint.h"
 
+#include "common/size_text.h"
 #include "platform/platform.h"
 
 namespace velmo {

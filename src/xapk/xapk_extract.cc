@@ -5,8 +5,8 @@
 #include <string>
 
 #include "common/utf8.h"
-#include "install/folder_ops.h"
 #include "pack/pack_items.h"
+#include "platform/folder_tree.h"
 #include "platform/platform.h"
 #include "platform/staged_output.h"
 

@@ -4,10 +4,10 @@
 #include <exception>
 #include <random>
 
+#include "common/size_text.h"
 #include "common/utf8.h"
-#include "install/folder_ops.h"
-#include "install/install_state.h"
 #include "pack/pack_items.h"
+#include "platform/folder_tree.h"
 #include "platform/platform.h"
 #include "platform/staged_output.h"
 

@@ -1,0 +1,18 @@
+#pragma once
+// Making and removing folder trees on top of the platform's operations.
+// Links inside a tree being removed are never followed: a link is deleted
+// as a link, and what it points to is left alone.
+#include <string>
+
+namespace velmo {
+
+// Creates every missing folder of path; true when the folder exists after
+// (an existing entry of that name counts). The root prefix is never tried.
+bool createDirectoryChain(const std::wstring& path);
+// Deletes a tree depth first; failures are ignored and the walk goes on.
+// A link at path is unlinked, never entered.
+void removeTree(const std::wstring& path);
+// True when the folder has no entries, or cannot be listed.
+bool isDirectoryEmpty(const std::wstring& path);
+
+}  // namespace velmo
