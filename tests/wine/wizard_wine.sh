@@ -249,10 +249,10 @@ start_held_install() {
   TEMP_DIR=$(ls -d "$PREFIX"/drive_c/users/*/Temp | head -n 1)
   [ -d "$TEMP_DIR" ] || fail "the prefix has no temporary folder"
   TEMP_BEFORE=$(ls -A "$TEMP_DIR")
-  GATED_WRITES_GATE="$GATE" GATED_WRITES_FREE=3 LD_PRELOAD="$GATED_LIB" sh "$SRC/scripts/wine-run.sh" "$PREFIX" \
-    "$DEMO/VELMO Patcher.exe" /xapk "$(winpath "$DEMO/harrowmere-1.0.7.xapk")" /dest "$(winpath "$WORK/out/Game")" \
-    >"$OUT" 2>"$WORK/stderr.txt" &
-  PROGRAM_PID=$!
+  export GATED_WRITES_GATE="$GATE" GATED_WRITES_FREE=3 LD_PRELOAD="$GATED_LIB"
+  start_program "$DEMO/VELMO Patcher.exe" /xapk "$(winpath "$DEMO/harrowmere-1.0.7.xapk")" \
+    /dest "$(winpath "$WORK/out/Game")"
+  unset GATED_WRITES_GATE GATED_WRITES_FREE LD_PRELOAD
   window_titled "$TITLE"
   WID=$dialog
   eval "$(xdotool getwindowgeometry --shell "$WID")"
