@@ -153,7 +153,7 @@ struct WriteGate {
 struct DemoPack {
   std::string demo;
   Bytes container, digest;
-  Startup startup;
+  PackContext startup;
 };
 
 const DemoPack* loadDemoPack() {
@@ -214,7 +214,7 @@ class WizardControllerTest : public ::testing::Test {
   const DemoPack* demo = nullptr;
   TempDir tmp, out;
   std::string xapk;
-  Startup startup;
+  PackContext startup;
   FakeDesktop fake;
   InstallState* install = nullptr;
   WizardController* c = nullptr;
@@ -223,14 +223,11 @@ class WizardControllerTest : public ::testing::Test {
 // --- screens and transitions --------------------------------------------------
 
 TEST_F(WizardControllerTest, StartsOnTheXapkScreenWithThePathsOfTheCommandLine) {
-  Startup s = demo->startup;
-  s.commandLine.xapkPath = L"/some/game.xapk";
-  s.commandLine.destinationFolder = L"/games/velmo";
   WizardController fresh;
   InstallState state;
-  initWizardController(fresh, s, state);
+  initWizardController(fresh, demo->startup, state, L"/some/game.xapk", L"/games/velmo");
   EXPECT_EQ(fresh.state.screen, WizardScreen::ChooseXapk);
-  EXPECT_EQ(fresh.options.xapkPath, L"/some/game.xapk");
+  EXPECT_EQ(fresh.state.xapkPath, L"/some/game.xapk");
   EXPECT_EQ(fresh.options.destinationFolder, L"/games/velmo");
   EXPECT_TRUE(fresh.options.useStripArt);
   EXPECT_TRUE(fresh.options.createLauncher);
@@ -285,14 +282,14 @@ TEST_F(WizardControllerTest, PrecheckOpensAndChecksAPrefilledXapk) {
   EXPECT_TRUE(fake.busyCursor.empty()) << "nothing to check without a path";
   EXPECT_FALSE(c->source.isOpen);
 
-  c->options.xapkPath = wide(xapk);
+  c->state.xapkPath = wide(xapk);
   precheckXapk(*c);
   EXPECT_TRUE(c->state.xapkValid);
   EXPECT_EQ(c->state.xapkMessage, kVerifiedText);
   EXPECT_TRUE(c->source.isOpen) << "kept open for the job";
   EXPECT_EQ(fake.busyCursor, (std::vector<bool>{true, false}));
 
-  c->options.xapkPath = wide(out / "missing.xapk");
+  c->state.xapkPath = wide(out / "missing.xapk");
   precheckXapk(*c);
   EXPECT_FALSE(c->state.xapkValid);
   EXPECT_EQ(c->state.xapkMessage, kNotAZipText);
@@ -304,7 +301,7 @@ TEST_F(WizardControllerTest, BrowsingAnXapkChecksItAndCancellingKeepsEverything)
   fake.xapkChoice = wide(xapk);
   performAction(*c, id(WizardAction::BrowseXapk));
   ASSERT_TRUE(c->state.xapkValid);
-  EXPECT_EQ(c->options.xapkPath, wide(xapk));
+  EXPECT_EQ(c->state.xapkPath, wide(xapk));
   EXPECT_EQ(c->state.xapkMessage, kVerifiedText);
   std::string firstTemp = toUtf8(c->source.tempFolder);
   EXPECT_TRUE(fs::is_directory(firstTemp));
@@ -316,7 +313,7 @@ TEST_F(WizardControllerTest, BrowsingAnXapkChecksItAndCancellingKeepsEverything)
   fake.xapkAnswer = true;
   fake.xapkChoice.clear();
   performAction(*c, id(WizardAction::BrowseXapk));
-  EXPECT_EQ(c->options.xapkPath, wide(xapk));
+  EXPECT_EQ(c->state.xapkPath, wide(xapk));
   EXPECT_TRUE(c->state.xapkValid);
   EXPECT_EQ(c->state.xapkMessage, kVerifiedText);
   EXPECT_TRUE(c->source.isOpen);
@@ -327,7 +324,7 @@ TEST_F(WizardControllerTest, BrowsingAnXapkChecksItAndCancellingKeepsEverything)
   fake.xapkChoice = wide(out / "notes.xapk");
   performAction(*c, id(WizardAction::BrowseXapk));
   EXPECT_FALSE(c->state.xapkValid);
-  EXPECT_EQ(c->options.xapkPath, wide(out / "notes.xapk"));
+  EXPECT_EQ(c->state.xapkPath, wide(out / "notes.xapk"));
   EXPECT_EQ(c->state.xapkMessage, kNotAZipText);
   EXPECT_FALSE(c->source.isOpen);
   EXPECT_FALSE(fs::exists(firstTemp));
@@ -385,7 +382,7 @@ TEST_F(WizardControllerTest, ChecksRunOnTheirOwnThreadAndInstallWaitsForTheReche
 TEST_F(WizardControllerTest, InstallWithoutAValidXapkFails) {
   // Closed source, unreadable path: the re-open's own message.
   c->state.screen = WizardScreen::ChooseDestination;
-  c->options.xapkPath = wide(out / "missing.xapk");
+  c->state.xapkPath = wide(out / "missing.xapk");
   c->options.destinationFolder = wide(out / "game");
   c->state.xapkMessage = L"the earlier message";
   performAction(*c, id(WizardAction::StartInstall));
@@ -407,7 +404,7 @@ TEST_F(WizardControllerTest, InstallWithoutAValidXapkFails) {
 }
 
 TEST_F(WizardControllerTest, InstallBuildsTheGameAndClosesTheSourceAfterwards) {
-  c->options.xapkPath = wide(xapk);
+  c->state.xapkPath = wide(xapk);
   precheckXapk(*c);
   c->state.screen = WizardScreen::ChooseDestination;
   c->options.destinationFolder = wide(out / "game");
@@ -431,7 +428,7 @@ TEST_F(WizardControllerTest, InstallBuildsTheGameAndClosesTheSourceAfterwards) {
 }
 
 TEST_F(WizardControllerTest, ExitCodeFollowsTheLastOfTwoInstalls) {
-  c->options.xapkPath = wide(xapk);
+  c->state.xapkPath = wide(xapk);
   precheckXapk(*c);
   c->state.screen = WizardScreen::ChooseDestination;
   // A destination below a file cannot be created.
@@ -460,7 +457,7 @@ TEST_F(WizardControllerTest, ExitCodeFollowsTheLastOfTwoInstalls) {
 
 TEST_F(WizardControllerTest, AFailedRecheckLeavesTheXapkInvalid) {
   fs::copy_file(xapk, out / "copy.xapk");
-  c->options.xapkPath = wide(out / "copy.xapk");
+  c->state.xapkPath = wide(out / "copy.xapk");
   precheckXapk(*c);
   ASSERT_TRUE(c->state.xapkValid);
   c->options.destinationFolder = wide(out / "game");
@@ -500,7 +497,7 @@ TEST_F(WizardControllerTest, JobEndTextsOnTheFailedScreen) {
 // --- cancelling and closing while a job runs ---------------------------------
 
 TEST_F(WizardControllerTest, ACancelPressedRightAfterInstallIsNeverLost) {
-  c->options.xapkPath = wide(xapk);
+  c->state.xapkPath = wide(xapk);
   c->options.destinationFolder = wide(out / "game");
   for (int run = 0; run < 5; ++run) {
     precheckXapk(*c);
@@ -524,7 +521,7 @@ class WizardRunningJobTest : public WizardControllerTest {
     if (HasFatalFailure()) return;
     WriteGate::close(*install);
     override_ = std::make_unique<ScopedPlatformOverride>(gateOps_);
-    c->options.xapkPath = wide(xapk);
+    c->state.xapkPath = wide(xapk);
     precheckXapk(*c);
     c->options.destinationFolder = wide(out / "game");
     c->state.screen = WizardScreen::ChooseDestination;
@@ -678,7 +675,7 @@ TEST_F(WizardControllerTest, MissingDesktopServicesCountAsFailures) {
   }
   EXPECT_TRUE(c->state.shortcutCreated);
   EXPECT_EQ(c->options.destinationFolder, L"/games/VELMO");
-  EXPECT_TRUE(c->options.xapkPath.empty());
+  EXPECT_TRUE(c->state.xapkPath.empty());
   EXPECT_TRUE(requestWindowClose(*c)) << "no job: closes without asking";
 }
 
@@ -749,7 +746,7 @@ TEST(WizardMusic, MuteSetsTheDeviceVolumeAndClosingStopsTheThread) {
   std::string pcm(4000, '\x10');
   OwnedPack owned;
   ASSERT_TRUE(makeAssetPack({{"music_b.pcm", pcm}}, owned));
-  Startup s;
+  PackContext s;
   s.pack = owned.pack;
   InstallState state;
   auto* player = test::keptUntilExit(new MusicPlayer);  // the thread may outlive a failed test
@@ -780,7 +777,7 @@ TEST(WizardMusic, MuteSetsTheDeviceVolumeAndClosingStopsTheThread) {
 TEST(WizardMusic, WithoutMusicOnlyTheFlagFlips) {
   OwnedPack owned;
   ASSERT_TRUE(makeAssetPack({{"xapk_info", "name=x\n"}}, owned));
-  Startup s;
+  PackContext s;
   s.pack = owned.pack;
   InstallState state;
   MusicPlayer player;

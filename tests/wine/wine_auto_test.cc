@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "app/startup.h"
+#include "install/install_driver.h"
 #include "common/utf8.h"
 #include "support/demo_fixture.h"
 #include "support/test_util.h"
