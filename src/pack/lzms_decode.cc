@@ -328,10 +328,23 @@ LZMS_INLINE bool decodeSymbol(Code& c, BackwardBits& in, uint32_t& symbol) {
   return true;
 }
 
-// Undoes the encoder's x86 translation of relative operands into absolute
-// ones over the whole decoded block.
-void undoX86(uint8_t* out, uint32_t size, int32_t* lastUse) {
-  if (size <= 17) return;
+// Moves entry j of a repeat queue to its front.
+template <typename T>
+LZMS_INLINE T toFront(T* queue, uint32_t j) {
+  T v = queue[j];
+  for (uint32_t k = j; k > 0; --k) queue[k] = queue[k - 1];
+  queue[0] = v;
+  return v;
+}
+
+enum Kind : uint32_t { LiteralItem, LzItem, DeltaItem };
+
+}  // namespace
+
+void lzmsX86Filter(std::span<uint8_t> block, bool forward, int32_t* lastUse) {
+  if (block.size() <= 17 || block.size() > kLzmsMaxBlockSize) return;
+  uint8_t* const out = block.data();
+  const uint32_t size = uint32_t(block.size());
   std::fill(lastUse, lastUse + 65536, -65536);
   int32_t lastX86 = -1024;
   const int32_t end = int32_t(size) - 16;
@@ -379,30 +392,20 @@ void undoX86(uint8_t* out, uint32_t size, int32_t* lastUse) {
         continue;
     }
     uint8_t* q = out + i + operand;
-    if (i - lastX86 <= reach) {
-      uint32_t v = readLe32(q) - uint32_t(i);
-      q[0] = uint8_t(v), q[1] = uint8_t(v >> 8), q[2] = uint8_t(v >> 16), q[3] = uint8_t(v >> 24);
-    }
+    // The table is keyed by the original operand's low half: read before
+    // translating forwards, after translating back.
     uint32_t target = (uint32_t(i) + readLe16(q)) & 0xFFFF;
+    if (i - lastX86 <= reach) {
+      uint32_t v = forward ? readLe32(q) + uint32_t(i) : readLe32(q) - uint32_t(i);
+      q[0] = uint8_t(v), q[1] = uint8_t(v >> 8), q[2] = uint8_t(v >> 16), q[3] = uint8_t(v >> 24);
+      if (!forward) target = (uint32_t(i) + readLe16(q)) & 0xFFFF;
+    }
     int32_t last = i + operand + 3;
     if (last - lastUse[target] <= 65535) lastX86 = last;
     lastUse[target] = last;
     i = last + 1;
   }
 }
-
-// Moves entry j of a repeat queue to its front.
-template <typename T>
-LZMS_INLINE T toFront(T* queue, uint32_t j) {
-  T v = queue[j];
-  for (uint32_t k = j; k > 0; --k) queue[k] = queue[k - 1];
-  queue[0] = v;
-  return v;
-}
-
-enum Kind : uint32_t { LiteralItem, LzItem, DeltaItem };
-
-}  // namespace
 
 bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
   const size_t c = in.size();
@@ -519,7 +522,7 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
     pos += length;
     prev = DeltaItem;
   }
-  undoX86(o, size, ws.lastUse);
+  lzmsX86Filter(out, false, ws.lastUse);
   return true;
 }
 
