@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -140,6 +141,10 @@ int main() {
   if (!velmo::lzmsEncodeBuffer(item, ownPacked, velmo::LzmsCoder::Own)) return 1;
   double ownEncodeSeconds = secondsSince(start);
 
+  if (const char* keep = std::getenv("VELMO_BENCH_KEEP")) {
+    FILE* f = std::fopen(keep, "wb");
+    if (f) std::fwrite(packed.data(), 1, packed.size(), f), std::fclose(f);
+  }
   double megabytes = double(item.size()) / 1e6;
   double ownRate = megabytes * kDecodeRounds / seconds[0];
   double wimlibRate = megabytes * kDecodeRounds / seconds[1];

@@ -4,6 +4,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #if defined(__GNUC__)
 #define LZMS_INLINE inline __attribute__((always_inline))
 #define LZMS_LIKELY(x) __builtin_expect(!!(x), 1)
@@ -65,6 +69,13 @@ struct BitModel {
   uint64_t history;
   uint32_t zeros;
 };
+// The probability of a zero, in 64ths, that a count of zeros gives: the count
+// itself, kept within 1..63.
+constexpr std::array<uint8_t, 65> kZeroProbability = [] {
+  std::array<uint8_t, 65> p{};
+  for (uint32_t z = 0; z <= 64; ++z) p[z] = uint8_t(z == 0 ? 1 : z == 64 ? 63 : z);
+  return p;
+}();
 constexpr uint64_t kInitialHistory = 0x0000000055555555ull;
 constexpr uint32_t kInitialZeros = 48;
 
@@ -80,7 +91,6 @@ struct Code {
   static constexpr uint32_t kMaxTableBits = 10;
   uint32_t symbols = 0;
   uint32_t period = 0;
-  uint32_t countdown = 0;
   uint32_t tableBits = 0;
   uint32_t first[kMaxCodeLength + 2] = {};
   uint32_t count[kMaxCodeLength + 2] = {};
@@ -95,7 +105,7 @@ struct Code {
 struct LzmsWorkspace {
   BitModel models[kTotalModels];
   Code literal, lzOffset, length, deltaOffset, power;
-  int32_t lastUse[65536];
+  LzmsX86Table x86;
 };
 
 void LzmsWorkspaceDeleter::operator()(LzmsWorkspace* workspace) const { delete workspace; }
@@ -118,10 +128,33 @@ void lzmsCodeLengths(const uint32_t* freq, uint32_t n, uint8_t* lengths) {
     lengths[0] = 1;
     return;
   }
-  // Symbols by (frequency, symbol); frequencies stay far below 2^20.
-  uint32_t keys[kLzmsOffsetSlots];
-  for (uint32_t s = 0; s < n; ++s) keys[s] = (freq[s] << 10) | s;
-  std::sort(keys, keys + n);
+  // Symbols by (frequency, symbol): a stable radix sort on the frequency
+  // over symbols taken in increasing order, 6 bits a pass. Frequencies stay
+  // below 2^12 in use (the symbols since the last halving plus half the
+  // previous counts); any larger ones are sorted by a comparison sort.
+  uint32_t bufferA[kLzmsOffsetSlots], bufferB[kLzmsOffsetSlots];
+  uint32_t* keys = bufferA;
+  uint32_t low[65] = {}, high[65] = {};
+  uint32_t maxFreq = 0;
+  for (uint32_t s = 0; s < n; ++s) {
+    uint32_t f = freq[s];
+    bufferA[s] = (f << 10) | s;
+    ++low[(f & 63) + 1];
+    ++high[((f >> 6) & 63) + 1];
+    maxFreq |= f;
+  }
+  if (maxFreq < (1u << 12)) {
+    for (uint32_t d = 1; d < 65; ++d) low[d] += low[d - 1];
+    for (uint32_t i = 0; i < n; ++i) bufferB[low[(bufferA[i] >> 10) & 63]++] = bufferA[i];
+    keys = bufferB;
+    if (maxFreq >= 64) {
+      for (uint32_t d = 1; d < 65; ++d) high[d] += high[d - 1];
+      for (uint32_t i = 0; i < n; ++i) bufferA[high[(bufferB[i] >> 16) & 63]++] = bufferB[i];
+      keys = bufferA;
+    }
+  } else {
+    std::sort(bufferA, bufferA + n);
+  }
 
   // Two queues: leaves in that order, internal nodes as they are made.
   uint32_t nodeWeight[kLzmsOffsetSlots];
@@ -189,11 +222,21 @@ void buildCode(Code& c) {
   uint16_t* t = c.table;
   uint32_t filled = 0;
   for (uint32_t l = 1; l <= bits; ++l) {
-    uint32_t span = 1u << (bits - l);
-    for (uint32_t k = 0; k < c.count[l]; ++k) {
-      uint16_t entry = uint16_t((c.sorted[c.start[l] + k] << 4) | l);
-      for (uint32_t i = 0; i < span; ++i) t[filled + i] = entry;
-      filled += span;
+    const uint32_t span = 1u << (bits - l);
+    const uint16_t* symbol = c.sorted + c.start[l];
+    if (span >= 4) {
+      // Four entries a store.
+      for (uint32_t k = 0; k < c.count[l]; ++k) {
+        uint64_t four = uint64_t((symbol[k] << 4) | l) * 0x0001000100010001ull;
+        for (uint32_t i = 0; i < span; i += 4) std::memcpy(t + filled + i, &four, 8);
+        filled += span;
+      }
+    } else {
+      for (uint32_t k = 0; k < c.count[l]; ++k) {
+        uint16_t entry = uint16_t((symbol[k] << 4) | l);
+        for (uint32_t i = 0; i < span; ++i) t[filled + i] = entry;
+        filled += span;
+      }
     }
   }
   std::fill(t + filled, t + (1u << bits), uint16_t(0));
@@ -202,20 +245,20 @@ void buildCode(Code& c) {
 void resetCode(Code& c, uint32_t symbols, uint32_t period, uint32_t tableBits) {
   c.symbols = symbols;
   c.period = period;
-  c.countdown = period;
   c.tableBits = tableBits;
   std::fill(c.freq, c.freq + symbols, 1u);
   buildCode(c);
 }
 
 // After each symbol: count it, and every `period` symbols rebuild the code
-// from the counts, then halve them.
-LZMS_INLINE void countSymbol(Code& c, uint32_t symbol) {
+// from the counts, then halve them. The countdown is the caller's local,
+// kept out of memory the output bytes might alias.
+LZMS_INLINE void countSymbol(Code& c, uint32_t symbol, uint32_t& countdown) {
   ++c.freq[symbol];
-  if (LZMS_UNLIKELY(--c.countdown == 0)) {
+  if (LZMS_UNLIKELY(--countdown == 0)) {
     buildCode(c);
     for (uint32_t s = 0; s < c.symbols; ++s) c.freq[s] = (c.freq[s] >> 1) + 1;
-    c.countdown = c.period;
+    countdown = c.period;
   }
 }
 
@@ -287,8 +330,7 @@ struct RangeDecoder {
       }
       code = (code << 16) | unit;
     }
-    uint32_t p0 = m.zeros + (m.zeros == 0) - (m.zeros == 64);
-    uint32_t bound = (range >> 6) * p0;
+    uint32_t bound = (range >> 6) * kZeroProbability[m.zeros];
     uint32_t b;
     if (code < bound) {
       range = bound;
@@ -306,7 +348,7 @@ struct RangeDecoder {
 
 // Decodes one symbol; false for a bit pattern that is no codeword (only
 // possible in codes of fewer than two symbols). Needs 15 bits held.
-LZMS_INLINE bool decodeSymbol(Code& c, BackwardBits& in, uint32_t& symbol) {
+LZMS_INLINE bool decodeSymbol(Code& c, BackwardBits& in, uint32_t& symbol, uint32_t& countdown) {
   uint32_t entry = c.table[in.peek(c.tableBits)];
   if (LZMS_LIKELY(entry & 15)) {
     in.skip(entry & 15);
@@ -324,7 +366,7 @@ LZMS_INLINE bool decodeSymbol(Code& c, BackwardBits& in, uint32_t& symbol) {
     }
     in.skip(l);
   }
-  countSymbol(c, symbol);
+  countSymbol(c, symbol, countdown);
   return true;
 }
 
@@ -341,15 +383,42 @@ enum Kind : uint32_t { LiteralItem, LzItem, DeltaItem };
 
 }  // namespace
 
-void lzmsX86Filter(std::span<uint8_t> block, bool forward, int32_t* lastUse) {
+void lzmsX86Filter(std::span<uint8_t> block, bool forward, LzmsX86Table& table) {
   if (block.size() <= 17 || block.size() > kLzmsMaxBlockSize) return;
   uint8_t* const out = block.data();
   const uint32_t size = uint32_t(block.size());
-  std::fill(lastUse, lastUse + 65536, -65536);
+  // Positions are stored as base + position; each block's base lies 65536
+  // beyond everything stored before, so old entries are never near enough.
+  if (table.base < 65536 || uint64_t(table.base) + size + 65536 > 0xFFFFFFFFu) {
+    std::fill(std::begin(table.lastUse), std::end(table.lastUse), 0u);
+    table.base = 65536;
+  }
+  const uint32_t base = table.base;
+  table.base += size + 65536;
+  uint32_t* const lastUse = table.lastUse;
   int32_t lastX86 = -1024;
   const int32_t end = int32_t(size) - 16;
   int32_t i = 1;
   while (i < end) {
+#if defined(__SSE2__)
+    {
+      // Most bytes open no instruction: skip 16 at a time to the next that
+      // might (i + 16 < size, so the load stays inside the block).
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
+      __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x48)), _mm_cmpeq_epi8(v, _mm_set1_epi8(0x4C)));
+      hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(char(0xF0))));
+      hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(char(0xFF))));
+      // E8 and E9 differ only in bit 0.
+      hit = _mm_or_si128(hit, _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(1)), _mm_set1_epi8(char(0xE9))));
+      uint32_t mask = uint32_t(_mm_movemask_epi8(hit));
+      if (mask == 0) {
+        i += 16;
+        continue;
+      }
+      i += __builtin_ctz(mask);
+      if (i >= end) break;
+    }
+#endif
     const uint8_t* p = out + i;
     int32_t operand, reach;
     switch (p[0]) {
@@ -401,8 +470,9 @@ void lzmsX86Filter(std::span<uint8_t> block, bool forward, int32_t* lastUse) {
       if (!forward) target = (uint32_t(i) + readLe16(q)) & 0xFFFF;
     }
     int32_t last = i + operand + 3;
-    if (last - lastUse[target] <= 65535) lastX86 = last;
-    lastUse[target] = last;
+    uint32_t stamp = base + uint32_t(last);
+    if (stamp - lastUse[target] <= 65535) lastX86 = last;
+    lastUse[target] = stamp;
     i = last + 1;
   }
 }
@@ -440,6 +510,7 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
   resetCode(ws.length, kLzmsLengthSlots, 512, 9);
   resetCode(ws.deltaOffset, offsetSlots, 1024, 9);
   resetCode(ws.power, 8, 512, 7);
+  uint32_t literalLeft = 1024, lzOffsetLeft = 1024, lengthLeft = 512, deltaOffsetLeft = 1024, powerLeft = 512;
 
   uint32_t lzQueue[4] = {1, 2, 3, 4};
   uint64_t deltaQueue[4] = {1 << 3, 2 << 3, 3 << 3, 4 << 3};  // raw offset << 3 | power
@@ -451,7 +522,7 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
     uint32_t symbol;
     if (!decide(Main)) {
       bits.ensure(kMaxCodeLength);
-      if (!decodeSymbol(ws.literal, bits, symbol)) return false;
+      if (!decodeSymbol(ws.literal, bits, symbol, literalLeft)) return false;
       o[pos++] = uint8_t(symbol);
       prev = LiteralItem;
       continue;
@@ -460,7 +531,7 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
       uint32_t offset;
       if (!decide(Lz)) {
         bits.ensure(kMaxCodeLength + 30);
-        if (!decodeSymbol(ws.lzOffset, bits, symbol)) return false;
+        if (!decodeSymbol(ws.lzOffset, bits, symbol, lzOffsetLeft)) return false;
         offset = kLzmsOffsetBase[symbol] + bits.take(kLzmsOffsetExtra[symbol]);
         lzQueue[3] = lzQueue[2], lzQueue[2] = lzQueue[1], lzQueue[1] = lzQueue[0], lzQueue[0] = offset;
       } else {
@@ -468,7 +539,7 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
         offset = toFront(lzQueue, k + (prev == LzItem));
       }
       bits.ensure(kMaxCodeLength + 30);
-      if (!decodeSymbol(ws.length, bits, symbol)) return false;
+      if (!decodeSymbol(ws.length, bits, symbol, lengthLeft)) return false;
       uint32_t length = kLzmsLengthBase[symbol] + bits.take(kLzmsLengthExtra[symbol]);
       if (offset > pos || length > size - pos) return false;
       uint8_t* dst = o + pos;
@@ -492,10 +563,10 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
     uint64_t pair;
     if (!decide(Delta)) {
       bits.ensure(kMaxCodeLength);
-      if (!decodeSymbol(ws.power, bits, symbol)) return false;
+      if (!decodeSymbol(ws.power, bits, symbol, powerLeft)) return false;
       uint32_t power = symbol;
       bits.ensure(kMaxCodeLength + 30);
-      if (!decodeSymbol(ws.deltaOffset, bits, symbol)) return false;
+      if (!decodeSymbol(ws.deltaOffset, bits, symbol, deltaOffsetLeft)) return false;
       uint64_t raw = kLzmsOffsetBase[symbol] + bits.take(kLzmsOffsetExtra[symbol]);
       pair = raw << 3 | power;
       deltaQueue[3] = deltaQueue[2], deltaQueue[2] = deltaQueue[1], deltaQueue[1] = deltaQueue[0];
@@ -505,7 +576,7 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
       pair = toFront(deltaQueue, k + (prev == DeltaItem));
     }
     bits.ensure(kMaxCodeLength + 30);
-    if (!decodeSymbol(ws.length, bits, symbol)) return false;
+    if (!decodeSymbol(ws.length, bits, symbol, lengthLeft)) return false;
     uint32_t length = kLzmsLengthBase[symbol] + bits.take(kLzmsLengthExtra[symbol]);
     const uint32_t power = uint32_t(pair & 7);
     const uint64_t span = uint64_t(1) << power;
@@ -522,7 +593,7 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
     pos += length;
     prev = DeltaItem;
   }
-  lzmsX86Filter(out, false, ws.lastUse);
+  lzmsX86Filter(out, false, ws.x86);
   return true;
 }
 

@@ -53,10 +53,16 @@ extern const std::array<uint8_t, kLzmsLengthSlots> kLzmsLengthExtra;
 // a single symbol gets length 1.
 void lzmsCodeLengths(const uint32_t* freq, uint32_t n, uint8_t* lengths);
 
+// The x86 filter's table of where each target was last used, reused from
+// block to block without clearing (256 KiB).
+struct LzmsX86Table {
+  uint32_t base = 0;
+  uint32_t lastUse[65536];
+};
+
 // The x86 filter every block carries: forward (the encoder, before
 // compressing) turns the relative operands of calls and RIP-relative
 // instructions into absolute ones; backward (the decoder, after) undoes it.
-// lastUse is scratch room for 65536 entries.
-void lzmsX86Filter(std::span<uint8_t> block, bool forward, int32_t* lastUse);
+void lzmsX86Filter(std::span<uint8_t> block, bool forward, LzmsX86Table& table);
 
 }  // namespace velmo

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -132,8 +133,8 @@ size_t lzmsCompressBlock(ByteView raw, uint8_t* out, size_t capacity) {
   if (size < 4 || size > kMaxRaw) return 0;
   std::vector<uint8_t> data(raw.begin(), raw.end());
   {
-    std::vector<int32_t> lastUse(65536);
-    lzmsX86Filter(data, true, lastUse.data());
+    auto table = std::make_unique<LzmsX86Table>();
+    lzmsX86Filter(data, true, *table);
   }
 
   BitModel mainModels[16], matchModels[32], lzModels[64];
