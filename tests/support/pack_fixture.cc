@@ -7,7 +7,8 @@ namespace velmo::test {
 Bytes makeContainer(ByteView dataArea, const std::vector<PackEntry>& records, uint32_t formatVersion) {
   Bytes out(kPackDataStart, 0);
   std::copy(kPackMagic, kPackMagic + 8, out.begin());
-  out.insert(out.end(), dataArea.begin(), dataArea.end());
+  out.resize(kPackDataStart + dataArea.size());
+  std::copy(dataArea.begin(), dataArea.end(), out.begin() + kPackDataStart);
   uint64_t directoryOffset = out.size();
   for (const auto& r : records) writePackRecord(r, out);
   Bytes fields;
