@@ -105,6 +105,8 @@ struct Code {
 struct LzmsWorkspace {
   BitModel models[kTotalModels];
   Code literal, lzOffset, length, deltaOffset, power;
+  // Each code as every block starts it (all counts 1), built once.
+  Code initial[5];
   LzmsX86Table x86;
 };
 
@@ -122,10 +124,15 @@ uint32_t lzmsOffsetSlotCount(uint64_t size) {
   return uint32_t(above - kLzmsOffsetBase.data());
 }
 
-void lzmsCodeLengths(const uint32_t* freq, uint32_t n, uint8_t* lengths) {
+namespace {
+
+// The code lengths, and how many symbols have each length (count[1..15]).
+void codeLengths(const uint32_t* freq, uint32_t n, uint8_t* lengths, uint32_t* count) {
+  std::fill(count, count + kMaxCodeLength + 1, 0u);
   if (n == 0) return;
   if (n == 1) {
     lengths[0] = 1;
+    count[1] = 1;
     return;
   }
   // Symbols by (frequency, symbol): a stable radix sort on the frequency
@@ -156,32 +163,40 @@ void lzmsCodeLengths(const uint32_t* freq, uint32_t n, uint8_t* lengths) {
     std::sort(bufferA, bufferA + n);
   }
 
-  // Two queues: leaves in that order, internal nodes as they are made.
+  // Two queues: leaves in that order, internal nodes as they are made. Each
+  // ends in a weight no real one reaches, so neither needs an emptiness test
+  // (the node being made stands as the end of the second).
+  uint32_t leafWeight[kLzmsOffsetSlots + 1];
+  for (uint32_t i = 0; i < n; ++i) leafWeight[i] = keys[i] >> 10;
+  leafWeight[n] = 0xFFFFFFFFu;
   uint32_t nodeWeight[kLzmsOffsetSlots];
   uint16_t parent[kLzmsOffsetSlots];
-  uint32_t leaf = 0, next = 0, made = 0;
-  auto take = [&](uint32_t newNode) {
-    if (leaf < n && (next == made || (keys[leaf] >> 10) <= nodeWeight[next])) return keys[leaf++] >> 10;
-    parent[next] = uint16_t(newNode);
-    return nodeWeight[next++];
-  };
-  for (; made < n - 1; ++made) {
-    uint32_t a = take(made);
-    uint32_t b = take(made);
-    nodeWeight[made] = a + b;
+  uint32_t leaf = 0, next = 0;
+  for (uint32_t made = 0; made < n - 1; ++made) {
+    nodeWeight[made] = 0xFFFFFFFFu;
+    uint32_t sum = 0;
+    for (int k = 0; k < 2; ++k) {
+      if (leafWeight[leaf] <= nodeWeight[next]) {
+        sum += leafWeight[leaf++];
+      } else {
+        parent[next] = uint16_t(made);
+        sum += nodeWeight[next++];
+      }
+    }
+    nodeWeight[made] = sum;
   }
 
   // Depths of the internal nodes (root last, at 0), then the leaves per
   // depth, a node at depth 15 or more pushing its leaves up to the deepest
   // level below 15 that still has one.
-  uint8_t depth[kLzmsOffsetSlots];
-  uint32_t count[kMaxCodeLength + 2] = {};
+  uint16_t depth[kLzmsOffsetSlots];
+  std::fill(count, count + kMaxCodeLength + 1, 0u);
   const uint32_t root = n - 2;
   depth[root] = 0;
   count[1] = 2;
   for (uint32_t i = root; i-- > 0;) {
     uint32_t d = depth[parent[i]] + 1u;
-    depth[i] = uint8_t(std::min<uint32_t>(d, 255));
+    depth[i] = uint16_t(d);
     uint32_t l = d;
     if (l >= kMaxCodeLength) {
       l = kMaxCodeLength - 1;
@@ -197,14 +212,19 @@ void lzmsCodeLengths(const uint32_t* freq, uint32_t n, uint8_t* lengths) {
   }
 }
 
+}  // namespace
+
+void lzmsCodeLengths(const uint32_t* freq, uint32_t n, uint8_t* lengths) {
+  uint32_t count[kMaxCodeLength + 1];
+  codeLengths(freq, n, lengths, count);
+}
+
 namespace {
 
 void buildCode(Code& c) {
   uint8_t lengths[kLzmsOffsetSlots];
-  lzmsCodeLengths(c.freq, c.symbols, lengths);
   std::fill(std::begin(c.count), std::end(c.count), 0u);
-  for (uint32_t s = 0; s < c.symbols; ++s) ++c.count[lengths[s]];
-  c.count[0] = 0;
+  codeLengths(c.freq, c.symbols, lengths, c.count);
   uint32_t code = 0, pos = 0;
   for (uint32_t l = 1; l <= kMaxCodeLength; ++l) {
     c.first[l] = code;
@@ -242,12 +262,17 @@ void buildCode(Code& c) {
   std::fill(t + filled, t + (1u << bits), uint16_t(0));
 }
 
-void resetCode(Code& c, uint32_t symbols, uint32_t period, uint32_t tableBits) {
-  c.symbols = symbols;
-  c.period = period;
-  c.tableBits = tableBits;
-  std::fill(c.freq, c.freq + symbols, 1u);
-  buildCode(c);
+// Starts a code afresh: every count 1. That code only depends on the
+// alphabet, so it is built once and copied after.
+void resetCode(Code& c, Code& initial, uint32_t symbols, uint32_t period, uint32_t tableBits) {
+  if (initial.symbols != symbols || initial.period != period || initial.tableBits != tableBits) {
+    initial.symbols = symbols;
+    initial.period = period;
+    initial.tableBits = tableBits;
+    std::fill(initial.freq, initial.freq + symbols, 1u);
+    buildCode(initial);
+  }
+  c = initial;
 }
 
 // After each symbol: count it, and every `period` symbols rebuild the code
@@ -348,14 +373,15 @@ struct RangeDecoder {
 
 // Decodes one symbol; false for a bit pattern that is no codeword (only
 // possible in codes of fewer than two symbols). Needs 15 bits held.
+template <uint32_t kTableBits>
 LZMS_INLINE bool decodeSymbol(Code& c, BackwardBits& in, uint32_t& symbol, uint32_t& countdown) {
-  uint32_t entry = c.table[in.peek(c.tableBits)];
+  uint32_t entry = c.table[in.peek(kTableBits)];
   if (LZMS_LIKELY(entry & 15)) {
     in.skip(entry & 15);
     symbol = entry >> 4;
   } else {
     uint32_t bits15 = in.peek(kMaxCodeLength);
-    uint32_t l = c.tableBits + 1;
+    uint32_t l = kTableBits + 1;
     for (;; ++l) {
       if (l > kMaxCodeLength) return false;
       uint32_t offset = (bits15 >> (kMaxCodeLength - l)) - c.first[l];
@@ -380,6 +406,11 @@ LZMS_INLINE T toFront(T* queue, uint32_t j) {
 }
 
 enum Kind : uint32_t { LiteralItem, LzItem, DeltaItem };
+
+// Decode table sizes: each code's common lengths fit; the power code's 8
+// symbols never need more than 7 bits.
+constexpr uint32_t kLiteralTableBits = 10, kLzOffsetTableBits = 10, kLengthTableBits = 9,
+                   kDeltaOffsetTableBits = 9, kPowerTableBits = 7;
 
 }  // namespace
 
@@ -505,11 +536,11 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
   };
 
   const uint32_t offsetSlots = lzmsOffsetSlotCount(size);
-  resetCode(ws.literal, 256, 1024, 10);
-  resetCode(ws.lzOffset, offsetSlots, 1024, 10);
-  resetCode(ws.length, kLzmsLengthSlots, 512, 9);
-  resetCode(ws.deltaOffset, offsetSlots, 1024, 9);
-  resetCode(ws.power, 8, 512, 7);
+  resetCode(ws.literal, ws.initial[0], 256, 1024, kLiteralTableBits);
+  resetCode(ws.lzOffset, ws.initial[1], offsetSlots, 1024, kLzOffsetTableBits);
+  resetCode(ws.length, ws.initial[2], kLzmsLengthSlots, 512, kLengthTableBits);
+  resetCode(ws.deltaOffset, ws.initial[3], offsetSlots, 1024, kDeltaOffsetTableBits);
+  resetCode(ws.power, ws.initial[4], 8, 512, kPowerTableBits);
   uint32_t literalLeft = 1024, lzOffsetLeft = 1024, lengthLeft = 512, deltaOffsetLeft = 1024, powerLeft = 512;
 
   uint32_t lzQueue[4] = {1, 2, 3, 4};
@@ -522,7 +553,7 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
     uint32_t symbol;
     if (!decide(Main)) {
       bits.ensure(kMaxCodeLength);
-      if (!decodeSymbol(ws.literal, bits, symbol, literalLeft)) return false;
+      if (!decodeSymbol<kLiteralTableBits>(ws.literal, bits, symbol, literalLeft)) return false;
       o[pos++] = uint8_t(symbol);
       prev = LiteralItem;
       continue;
@@ -531,7 +562,7 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
       uint32_t offset;
       if (!decide(Lz)) {
         bits.ensure(kMaxCodeLength + 30);
-        if (!decodeSymbol(ws.lzOffset, bits, symbol, lzOffsetLeft)) return false;
+        if (!decodeSymbol<kLzOffsetTableBits>(ws.lzOffset, bits, symbol, lzOffsetLeft)) return false;
         offset = kLzmsOffsetBase[symbol] + bits.take(kLzmsOffsetExtra[symbol]);
         lzQueue[3] = lzQueue[2], lzQueue[2] = lzQueue[1], lzQueue[1] = lzQueue[0], lzQueue[0] = offset;
       } else {
@@ -539,7 +570,7 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
         offset = toFront(lzQueue, k + (prev == LzItem));
       }
       bits.ensure(kMaxCodeLength + 30);
-      if (!decodeSymbol(ws.length, bits, symbol, lengthLeft)) return false;
+      if (!decodeSymbol<kLengthTableBits>(ws.length, bits, symbol, lengthLeft)) return false;
       uint32_t length = kLzmsLengthBase[symbol] + bits.take(kLzmsLengthExtra[symbol]);
       if (offset > pos || length > size - pos) return false;
       uint8_t* dst = o + pos;
@@ -563,10 +594,10 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
     uint64_t pair;
     if (!decide(Delta)) {
       bits.ensure(kMaxCodeLength);
-      if (!decodeSymbol(ws.power, bits, symbol, powerLeft)) return false;
+      if (!decodeSymbol<kPowerTableBits>(ws.power, bits, symbol, powerLeft)) return false;
       uint32_t power = symbol;
       bits.ensure(kMaxCodeLength + 30);
-      if (!decodeSymbol(ws.deltaOffset, bits, symbol, deltaOffsetLeft)) return false;
+      if (!decodeSymbol<kDeltaOffsetTableBits>(ws.deltaOffset, bits, symbol, deltaOffsetLeft)) return false;
       uint64_t raw = kLzmsOffsetBase[symbol] + bits.take(kLzmsOffsetExtra[symbol]);
       pair = raw << 3 | power;
       deltaQueue[3] = deltaQueue[2], deltaQueue[2] = deltaQueue[1], deltaQueue[1] = deltaQueue[0];
@@ -576,7 +607,7 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
       pair = toFront(deltaQueue, k + (prev == DeltaItem));
     }
     bits.ensure(kMaxCodeLength + 30);
-    if (!decodeSymbol(ws.length, bits, symbol, lengthLeft)) return false;
+    if (!decodeSymbol<kLengthTableBits>(ws.length, bits, symbol, lengthLeft)) return false;
     uint32_t length = kLzmsLengthBase[symbol] + bits.take(kLzmsLengthExtra[symbol]);
     const uint32_t power = uint32_t(pair & 7);
     const uint64_t span = uint64_t(1) << power;
