@@ -114,7 +114,6 @@ void LzmsWorkspaceDeleter::operator()(LzmsWorkspace* workspace) const { delete w
 
 LzmsWorkspacePtr lzmsNewWorkspace() { return LzmsWorkspacePtr(new LzmsWorkspace); }
 
-
 uint32_t lzmsOffsetSlotCount(uint64_t size) {
   if (size < 2) return 0;
   uint64_t last = size - 1;

@@ -17,7 +17,7 @@ namespace velmo {
 constexpr size_t kLzmsMaxBlockSize = size_t(1) << 30;
 
 // The decoder's working state (models, code tables, the x86 filter's table):
-// a fixed size of about 300 KiB whatever the block, reused from block to
+// a fixed size of about 340 KiB whatever the block, reused from block to
 // block. One per thread.
 struct LzmsWorkspace;
 struct LzmsWorkspaceDeleter {
@@ -47,10 +47,10 @@ extern const std::array<uint32_t, kLzmsLengthSlots + 1> kLzmsLengthBase;
 extern const std::array<uint8_t, kLzmsLengthSlots> kLzmsLengthExtra;
 
 // Code lengths of the adaptive Huffman codes from symbol frequencies (each at
-// least 1), built exactly as the format fixes them so both coder sides agree:
-// ties taken leaf-first, depths capped at 15, lengths then handed out
-// longest-first in (frequency, symbol) order. lengths[i] is 1..15 for n >= 2;
-// a single symbol gets length 1.
+// least 1 and below 2^20), built exactly as the format fixes them so both
+// coder sides agree: ties taken leaf-first, depths capped at 15, lengths
+// then handed out longest-first in (frequency, symbol) order. lengths[i] is
+// 1..15 for n >= 2; a single symbol gets length 1.
 void lzmsCodeLengths(const uint32_t* freq, uint32_t n, uint8_t* lengths);
 
 // The x86 filter's table of where each target was last used, reused from
