@@ -90,6 +90,10 @@ target_link_libraries(bench_render_frame PRIVATE velmo_gdiplus velmo_packtool ve
 # The shell actions and the waveOut device on Wine's shell32 and WINMM;
 # write_cwd.exe stands in for the game that "Play now" starts.
 add_executable(write_cwd tests/win32/write_cwd.c)
+# Holds a file open without sharing, for the patcher's end-to-end runs
+# under Wine (velmo_tests_wine, from the native build).
+add_executable(hold_file tests/win32/hold_file.c)
+target_link_options(hold_file PRIVATE -municode)
 add_executable(velmo_tests_win32 src/ui/win32_desktop_unittest.cc src/ui/win32_program_icon_unittest.cc
                src/audio/waveout_music_output_unittest.cc tests/support/test_util.cc)
 target_include_directories(velmo_tests_win32 PRIVATE ${CMAKE_SOURCE_DIR}/tests)

@@ -34,6 +34,7 @@ void runStartup(const std::vector<std::wstring>& args, Startup& startup, bool (*
   crc32InitTable();
   startup.exeDirectory = exeDirectoryOf(platform().executablePath());
   startup.commandLine = parseCommandLine(args);
+  resolveDestination(startup.commandLine);
   notePackLoaded(startup, loadPack(startup.pack));
   // A run that was killed leaves its copies of the APK and OBB behind.
   removeStaleXapkTempFolders();
