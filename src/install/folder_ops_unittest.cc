@@ -191,7 +191,7 @@ TEST(MoveTreeInto, CopiesAcrossVolumesLeaveNoStagedFileAndOpenOldFilesGoNextTime
     ScopedPlatformOverride seam(ops);
     ASSERT_TRUE(open.move());
   }
-  std::wstring aside = wide(open.t / "dst/.VELMO.exe.velmo-old-0");
+  std::wstring aside = joinPath(wide(open.t / "dst"), L".VELMO.exe.velmo-old-0");
   EXPECT_EQ(test::readText(open.t / "dst/.VELMO.exe.velmo-old-0"), "old exe");
   EXPECT_NE(std::find(gHidden.begin(), gHidden.end(), aside), gHidden.end());
   EXPECT_EQ(gHidden.size(), 3u);  // VELMO.exe, globalgamemanagers, z.unity3d

@@ -12,6 +12,7 @@
 #include <windows.h>
 #endif
 
+#include "common/utf8.h"
 #include "support/test_util.h"
 
 namespace velmo {
@@ -137,6 +138,7 @@ TEST(HeldFiles, RetriedForAFewSecondsOnlyWhileHeldAndNeverPastACancel) {
   ops.tickCount = fakeTick;
   ops.sleepMs = fakeSleep;
   ScopedPlatformOverride seam(ops);
+  gClock = 0, gPauses.clear();
   int tries = 0;
   auto heldFor = [&](int times) {
     return [&tries, times](bool& held) {
@@ -255,7 +257,8 @@ TEST(NativePlatform, RelativeDestinationsResolveAgainstTheCurrentFolder) {
   std::wstring here = std::filesystem::current_path().wstring();
 #ifdef _WIN32
   EXPECT_EQ(os.fullPath(L"a\\Games"), joinPath(here, L"a\\Games"));  // a one-letter first folder
-  EXPECT_EQ(os.fullPath(here.substr(0, 2)), here);                       // "Z:": that drive's current folder
+  std::wstring drive = os.fullPath(here.substr(0, 2));  // "Z:": that drive's current folder
+  EXPECT_TRUE(drive == here || drive == here + L"\\") << toUtf8(drive);
   EXPECT_EQ(os.fullPath(L"C:\\Games\\.\\VELMO"), L"C:\\Games\\.\\VELMO");  // full paths stay as given
   EXPECT_EQ(os.fullPath(L"\\\\server\\share\\Games"), L"\\\\server\\share\\Games");
 #else
