@@ -92,6 +92,10 @@ target_link_libraries(bench_render_frame PRIVATE velmo_ui_gdiplus velmo_packtool
 # The shell actions and the waveOut device on Wine's shell32 and WINMM;
 # write_cwd.exe stands in for the game that "Play now" starts.
 add_executable(write_cwd tests/win32/write_cwd.c)
+# Holds a file open without sharing, for the patcher's end-to-end runs
+# under Wine (velmo_tests_wine, from the native build).
+add_executable(hold_file tests/win32/hold_file.c)
+target_link_options(hold_file PRIVATE -municode)
 file(GLOB win32_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/ui/win32/*_unittest.cc
   ${CMAKE_SOURCE_DIR}/src/audio/waveout/*_unittest.cc)
 add_executable(velmo_tests_win32 ${win32_tests} tests/support/test_util.cc)

@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "platform/platform.h"
+
 namespace velmo {
 
 CommandLine parseCommandLine(const std::vector<std::wstring>& args) {
@@ -24,6 +26,10 @@ CommandLine parseCommandLine(const std::vector<std::wstring>& args) {
     }
   }
   return cl;
+}
+
+void resolveDestination(CommandLine& cl) {
+  if (!cl.destinationFolder.empty()) cl.destinationFolder = platform().fullPath(cl.destinationFolder);
 }
 
 }  // namespace velmo

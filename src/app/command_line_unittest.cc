@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "platform/platform.h"
+
 namespace velmo {
 namespace {
 
@@ -39,6 +43,27 @@ TEST(CommandLine, LaterArgumentsWinAndValuesAreLiteral) {
   EXPECT_EQ(keywordValue.xapkPath, L"/auto");
   EXPECT_FALSE(parse({L"/auto=a", L"b", L"c"}).autoMode);
   EXPECT_TRUE(parse({L"/dest"}).destinationFolder.empty());
+}
+
+TEST(CommandLine, ARelativeDestinationIsResolvedOnceAgainstTheCurrentFolder) {
+  std::wstring here = std::filesystem::current_path().wstring();
+  std::wstring relative = joinPath(L"a", L"Games");  // a one-letter first folder
+  CommandLine cl = parse({L"/auto", L"x.xapk", relative});
+  resolveDestination(cl);
+  EXPECT_EQ(cl.destinationFolder, joinPath(here, relative));
+  EXPECT_EQ(cl.xapkPath, L"x.xapk");
+  std::wstring full = joinPath(joinPath(here, L"."), L"VELMO");  // a full path stays exactly as given
+  cl = parse({L"/dest", full});
+  resolveDestination(cl);
+  EXPECT_EQ(cl.destinationFolder, full);
+#ifdef _WIN32
+  cl = parse({L"/dest", here.substr(0, 2)});  // "Z:": the current folder of that drive
+  resolveDestination(cl);
+  EXPECT_TRUE(cl.destinationFolder == here || cl.destinationFolder == here + L"\\");
+#endif
+  cl = parse({});
+  resolveDestination(cl);
+  EXPECT_TRUE(cl.destinationFolder.empty());
 }
 
 }  // namespace

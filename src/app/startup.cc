@@ -12,6 +12,7 @@ void runStartup(const std::vector<std::wstring>& args, Startup& startup, bool (*
   // before any other thread exists.
   crc32InitTable();
   startup.commandLine = parseCommandLine(args);
+  resolveDestination(startup.commandLine);
   openPackContext(startup, loadPack);
   // A run that was killed leaves its copies of the APK and OBB behind.
   removeStaleXapkTempFolders();

@@ -53,11 +53,12 @@ void addCopyNeed(MovePlan& plan, uint64_t volume, const std::wstring& folder, ui
 // target whose kind differs, that cannot be written, or a source that
 // cannot be read.
 bool planMove(const std::wstring& source, const std::wstring& target, bool targetExists, uint64_t targetVolume,
-              MovePlan& plan) {
+              MovePlan& plan, const std::wstring& leave = std::wstring()) {
   const PlatformOps& os = platform();
   std::vector<DirEntry> entries;
   if (!os.listDirectory(source, entries)) return false;
   for (const auto& e : entries) {
+    if (!leave.empty() && e.name == leave) continue;
     MoveStep step;
     step.from = joinPath(source, e.name);
     step.to = joinPath(target, e.name);
@@ -177,14 +178,14 @@ void putBack(MoveStep& step) {
 
 }  // namespace
 
-bool moveTreeInto(const std::wstring& source, const std::wstring& target) {
+bool moveTreeInto(const std::wstring& source, const std::wstring& target, const std::wstring& leave) {
   const PlatformOps& os = platform();
   PathInfo from, into;
   if (!os.pathInfo(source, from) || from.type != EntryType::Directory) return false;
   if (!os.pathInfo(target, into) || !leadsToFolder(into) || !into.writable) return false;
   MovePlan plan;
   plan.sourceVolume = from.volume;
-  if (!planMove(source, target, true, into.volume, plan)) return false;
+  if (!planMove(source, target, true, into.volume, plan, leave)) return false;
   for (const auto& need : plan.copies) {
     uint64_t available = 0;
     if (os.freeSpace(need.folder, available) && available < need.bytes) return false;
@@ -201,15 +202,22 @@ bool moveTreeInto(const std::wstring& source, const std::wstring& target) {
     if (step.isFolder) os.flushDirectory(step.to);
   }
   for (const auto& step : plan.steps) {
-    if (!step.aside.empty()) os.deleteFile(step.aside);
-    // What a killed earlier move left beside this target is stale now that
-    // the target holds its proven file. Such names are taken lowest first,
-    // so they run from 0 without a gap.
     if (step.isFolder) continue;
+    // A file copied to another volume is still in the source.
+    if (step.copy) os.deleteFile(step.from);
+    // A replaced file that is still open (the running game's exe) cannot go
+    // yet; hidden, it waits for the next move into this folder.
+    if (!step.aside.empty() && !os.deleteFile(step.aside)) os.hideFile(step.aside);
+    // What an earlier move left beside this target (killed, or kept open)
+    // is stale now that the target holds its proven file. Such names are
+    // taken lowest first, so they run from 0 up.
     for (const wchar_t* tag : {L".velmo-old-", L".velmo-part-"}) {
       std::wstring folder = parentFolder(step.to);
       std::wstring stem = L"." + step.to.substr(folder.size() + 1) + tag;
-      for (unsigned n = 0; os.deleteFile(joinPath(folder, stem + std::to_wstring(n))); ++n) {
+      for (unsigned n = 0;; ++n) {
+        std::wstring stale = joinPath(folder, stem + std::to_wstring(n));
+        if (!os.pathExists(stale)) break;
+        if (stale != step.aside) os.deleteFile(stale);
       }
     }
   }
@@ -217,28 +225,6 @@ bool moveTreeInto(const std::wstring& source, const std::wstring& target) {
     if (plan.steps[j].isFolder) os.removeDirectory(plan.steps[j].from);
   }
   return true;
-}
-
-bool flushTree(const std::wstring& path) {
-  const PlatformOps& os = platform();
-  std::vector<DirEntry> entries;
-  if (!os.listDirectory(path, entries)) return false;
-  bool ok = true;
-  for (const auto& e : entries) {
-    std::wstring child = joinPath(path, e.name);
-    if (e.type == EntryType::Directory) {
-      ok = flushTree(child) && ok;
-    } else if (e.type == EntryType::File) {
-      FileHandle f = os.openFileRead(child);
-      if (f == kInvalidFile) {
-        ok = false;
-        continue;
-      }
-      ok = os.flushFile(f) && ok;
-      os.closeFile(f);
-    }
-  }
-  return os.flushDirectory(path) && ok;
 }
 
 }  // namespace velmo

@@ -11,12 +11,12 @@ namespace velmo {
 // Moves every entry of source into target, replacing files and merging
 // folders. Every target is checked before the first change (kinds agree,
 // folders writable, room on another volume); a file bound for another
-// volume is copied, flushed and renamed beside its target. Replaced files
-// are kept aside until everything is in place, so a failure part-way puts
-// back what was changed. True only when every entry is in the target.
-bool moveTreeInto(const std::wstring& source, const std::wstring& target);
-// fsyncs every file and folder of a tree (files before their folder), so a
-// crash right after a reported success cannot leave torn files.
-bool flushTree(const std::wstring& path);
+// volume is copied, flushed and renamed beside its target, and its source
+// deleted once the move is complete. Replaced files are kept aside until
+// everything is in place, so a failure part-way puts back what was changed;
+// one that cannot be deleted then (still open) is hidden and removed by the
+// next move into its folder. An entry of source's top level named leave
+// stays where it is. True only when every other entry is in the target.
+bool moveTreeInto(const std::wstring& source, const std::wstring& target, const std::wstring& leave = std::wstring());
 
 }  // namespace velmo

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <filesystem>
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -149,6 +150,58 @@ TEST(MoveTreeInto, AFailurePartWayPutsBackEverythingItChanged) {
   EXPECT_EQ(test::treeSnapshot(c.t.path()), before);
 }
 
+// dst/VELMO_Data reported on a volume of its own, as a junction or link to
+// another drive is.
+bool onAnotherVolume(const std::wstring& path, PathInfo& info) {
+  if (!nativePlatform().pathInfo(path, info)) return false;
+  if (path.find(joinPath(L"dst", L"VELMO_Data")) != std::wstring::npos) info.volume ^= 0x5a5a;
+  return true;
+}
+std::vector<std::wstring> gHidden;
+bool oldFilesStayOpen(const std::wstring& path) {
+  if (path.find(L".velmo-old-") != std::wstring::npos) return false;  // the running game's exe
+  return nativePlatform().deleteFile(path);
+}
+bool recordHidden(const std::wstring& path) {
+  gHidden.push_back(path);
+  return true;
+}
+
+TEST(MoveTreeInto, CopiesAcrossVolumesLeaveNoStagedFileAndOpenOldFilesGoNextTime) {
+  MoveCase c;
+  PlatformOps ops = nativePlatform();
+  ops.pathInfo = onAnotherVolume;
+  {
+    ScopedPlatformOverride seam(ops);
+    ASSERT_TRUE(c.move());
+  }
+  EXPECT_EQ(test::readText(c.t / "dst/VELMO_Data/StreamingAssets/z.unity3d"), "new bundle");
+  EXPECT_EQ(test::readText(c.t / "dst/VELMO_Data/StreamingAssets/bg.png"), "new png");
+  EXPECT_TRUE(isDirectoryEmpty(wide(c.t / "src")));  // the copied files' sources are gone too
+  EXPECT_EQ(test::treeSnapshot(c.t / "dst").size(), 8u);
+
+  // Replaced files still open when the move completes stay, hidden, and the
+  // next move into the folder removes them.
+  MoveCase open;
+  ops = nativePlatform();
+  ops.deleteFile = oldFilesStayOpen;
+  ops.hideFile = recordHidden;
+  gHidden.clear();
+  {
+    ScopedPlatformOverride seam(ops);
+    ASSERT_TRUE(open.move());
+  }
+  std::wstring aside = joinPath(wide(open.t / "dst"), L".VELMO.exe.velmo-old-0");
+  EXPECT_EQ(test::readText(open.t / "dst/.VELMO.exe.velmo-old-0"), "old exe");
+  EXPECT_NE(std::find(gHidden.begin(), gHidden.end(), aside), gHidden.end());
+  EXPECT_EQ(gHidden.size(), 3u);  // VELMO.exe, globalgamemanagers, z.unity3d
+  test::writeText(open.t / "src/VELMO.exe", "newer exe");
+  ASSERT_TRUE(open.move());
+  EXPECT_FALSE(test::exists(open.t / "dst/.VELMO.exe.velmo-old-0"));
+  EXPECT_FALSE(test::exists(open.t / "dst/.VELMO.exe.velmo-old-1"));
+  EXPECT_EQ(test::readText(open.t / "dst/VELMO.exe"), "newer exe");
+}
+
 #ifndef _WIN32  // a second POSIX file system at /dev/shm
 TEST(MoveTreeInto, ALinkedFolderOnAnotherVolumeIsFollowedAndFilled) {
   struct stat here, shm;
@@ -169,8 +222,10 @@ TEST(MoveTreeInto, ALinkedFolderOnAnotherVolumeIsFollowedAndFilled) {
   EXPECT_EQ(test::readText(other + "/VELMO_Data/StreamingAssets/z.unity3d"), "new bundle");
   EXPECT_EQ(test::treeSnapshot(other).size(), 5u);  // no copies or old files left beside them
   EXPECT_EQ(test::readText(c.t / "dst/VELMO.exe"), "new exe");
+  EXPECT_TRUE(isDirectoryEmpty(wide(c.t / "src")));  // nor the staged files that were copied
 
   // No room there: refused before anything changed.
+  fs::create_directories(c.t / "src/VELMO_Data");
   test::writeText(c.t / "src/VELMO_Data/more", "more");
   test::writeText(c.t / "src/VELMO.exe", "newer exe");
   PlatformOps ops = nativePlatform();

@@ -50,8 +50,92 @@ uint64_t planInstallBytes(const PatchPack& pack, const InstallOptions& options) 
   return total;
 }
 
+namespace {
+
+// Empties the staging folder but for its lock, lets go of the lock and
+// removes the folder; a folder that another run took meanwhile stays.
+void releaseStaging(InstallContext& job) {
+  const PlatformOps& os = platform();
+  if (job.stagingLock == kInvalidFile) {
+    removeTree(job.stagingPath);
+  } else {
+    std::vector<DirEntry> entries;
+    os.listDirectory(job.stagingPath, entries);
+    for (const auto& e : entries) {
+      if (e.name != kStagingLockName) removeTree(joinPath(job.stagingPath, e.name));
+    }
+    os.unlockFile(job.stagingLock, joinPath(job.stagingPath, kStagingLockName));
+    job.stagingLock = kInvalidFile;
+    os.removeDirectory(job.stagingPath);
+  }
+  job.stagingPath.clear();
+}
+
+// Makes the staging folder this run's own: creates it, takes its lock and
+// removes whatever a killed earlier run left in it. False when another run
+// holds it (nothing of that run's is touched) or it cannot be made.
+bool takeStaging(InstallContext& job, const std::wstring& staging) {
+  const PlatformOps& os = platform();
+  // A link or a file at the name is no staging folder: removed as itself,
+  // never entered.
+  PathInfo info;
+  if (os.pathInfo(staging, info) && info.type != EntryType::Directory) removeTree(staging);
+  const std::wstring lockPath = joinPath(staging, kStagingLockName);
+  FileHandle lock = kInvalidFile;
+  // A run that is just finishing removes the folder under us; then again.
+  for (int attempt = 0; attempt < 3 && lock == kInvalidFile; ++attempt) {
+    bool existed = false;
+    if (!os.createDirectory(staging, existed) && !existed) return false;
+    lock = os.lockFile(lockPath);
+    if (lock == kInvalidFile && os.isDirectory(staging)) return false;
+  }
+  if (lock == kInvalidFile) return false;
+  job.stagingPath = staging;
+  job.stagingLock = lock;
+  std::vector<DirEntry> entries;
+  os.listDirectory(staging, entries);
+  for (const auto& e : entries) {
+    if (e.name != kStagingLockName) removeTree(joinPath(staging, e.name));
+  }
+  return true;
+}
+
+// Every file the job built is still in staging with its byte count: a
+// scanner, the user or a run of another version may have removed one.
+bool stagingHoldsEveryEntry(const InstallContext& job) {
+  const PlatformOps& os = platform();
+  for (const auto& e : job.pack->entries) {
+    if (!isInstallable(e.kind) || skippedByOptions(e, *job.options)) continue;
+    PathInfo info;
+    std::wstring path = joinPath(job.stagingPath, nativeRelativePath(outputPathOf(e)));
+    if (!os.pathInfo(path, info) || info.type != EntryType::File || info.size != e.size) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::wstring pathTooLongMessage(const PatchPack& pack, const InstallOptions& options) {
+  size_t fileLimit = 0, folderLimit = 0;
+  if (!platform().pathLengthLimits(fileLimit, folderLimit)) return std::wstring();
+  const std::wstring& dest = options.destinationFolder;
+  if (dest.size() > folderLimit) return L"Could not create the folder\n" + dest;
+  std::wstring staging = joinPath(dest, kStagingFolderName);
+  if (staging.size() > folderLimit || joinPath(staging, kStagingLockName).size() > fileLimit) {
+    return L"Could not create the staging folder.";
+  }
+  for (const auto& e : pack.entries) {
+    if (!isInstallable(e.kind) || skippedByOptions(e, options)) continue;
+    std::wstring path = joinPath(staging, nativeRelativePath(outputPathOf(e)));
+    if (path.size() > fileLimit || parentFolder(path).size() > folderLimit) return L"Could not write\n" + path;
+  }
+  return std::wstring();
+}
+
 void cleanupAfterFailure(InstallContext& job, bool destinationCreated) {
-  if (!job.stagingPath.empty()) removeTree(job.stagingPath);
+  // Retries of held files run their course again, however the job ended.
+  setHeldFileRetryStop(nullptr);
+  if (!job.stagingPath.empty()) releaseStaging(job);
   job.stagingPath.clear();
   const std::wstring& dest = job.options->destinationFolder;
   if (destinationCreated && platform().pathExists(dest) && isDirectoryEmpty(dest)) platform().removeDirectory(dest);
@@ -65,6 +149,10 @@ bool runInstallJob(InstallContext& job) {
 
   // The state was reset for this job before it started (beginInstallJob),
   // so a Cancel pressed right after Install is not lost.
+
+  // Too long a path would fail only after minutes of building.
+  std::wstring tooLong = pathTooLongMessage(pack, options);
+  if (!tooLong.empty()) return setErrorText(state, tooLong);
 
   bool created = !os.pathExists(dest);
   if (!createDirectoryChain(dest)) return setErrorText(state, L"Could not create the folder\n" + dest);
@@ -80,12 +168,11 @@ bool runInstallJob(InstallContext& job) {
                     formatSize(available) + L" are free.");
   }
 
-  // The staging folder must be this run's own: a leftover is removed (a link
-  // itself, never what it points to), and one that cannot be is not reused.
-  job.stagingPath = joinPath(dest, kStagingFolderName);
-  if (os.pathExists(job.stagingPath)) removeTree(job.stagingPath);
-  bool stagingExisted = false;
-  if (!os.createDirectory(job.stagingPath, stagingExisted)) return failWith(L"Could not create the staging folder.");
+  // The staging folder must be this run's own for the whole job: a second
+  // run into the same folder fails here and leaves this one's alone.
+  if (!takeStaging(job, joinPath(dest, kStagingFolderName))) return failWith(L"Could not create the staging folder.");
+  // A cancel ends the waiting for files that others hold.
+  setHeldFileRetryStop(&state.cancelRequested);
 
   std::wstring cancelText;
   uint32_t cancelAfter = os.getEnvironment(kCancelAfterEnv, cancelText) ? parseCancelAfter(cancelText) : 0;
@@ -94,14 +181,14 @@ bool runInstallJob(InstallContext& job) {
   if (!buildEntries(job, cancelAfter, pipelineLimits(), message)) return failWith(message);
   if (state.cancelRequested) return failWith(kCancelledText);
 
-  // Every staged file reaches the disk before anything is moved (the move
-  // flushes the folders it changed), so that a crash right after success
-  // cannot leave empty or torn files behind.
-  if (!flushTree(job.stagingPath) || !moveTreeInto(job.stagingPath, dest)) {
+  // Each staged file was flushed by the handle that wrote it; the move
+  // flushes the folders it changed, so a crash right after success cannot
+  // leave empty or torn files behind.
+  if (!stagingHoldsEveryEntry(job) || !moveTreeInto(job.stagingPath, dest, kStagingLockName)) {
     return failWith(L"Could not move the finished files into place.");
   }
-  os.removeDirectory(job.stagingPath);
-  job.stagingPath.clear();
+  setHeldFileRetryStop(nullptr);
+  releaseStaging(job);
   state.bytesDone = state.bytesTotal.load();
   return true;
 }

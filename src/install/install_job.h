@@ -13,6 +13,9 @@ namespace velmo {
 
 constexpr uint64_t kFreeSpaceMargin = 268435456;  // 256 MiB
 constexpr wchar_t kStagingFolderName[] = L".velmo-staging";
+// Inside the staging folder: held by the job that owns the folder for as
+// long as it runs, so a second run into the same folder leaves it alone.
+constexpr wchar_t kStagingLockName[] = L".velmo-lock";
 constexpr wchar_t kCancelAfterEnv[] = L"VELMO_CANCEL_MS";
 constexpr wchar_t kStripArtName[] = L"VELMO_Data\\StreamingAssets\\bg.png";
 constexpr wchar_t kLauncherName[] = L"VELMO-1080p.bat";
@@ -34,6 +37,8 @@ struct InstallContext {
   // The worker's only message: called once at the end, after jobRunning was
   // cleared, with the job's result. May be empty.
   std::function<void(bool ok)> jobFinished;
+  // The staging folder's lock while stagingPath is set.
+  FileHandle stagingLock = kInvalidFile;
 };
 
 // A PackFile that the options leave out (strip art, launcher).
@@ -45,6 +50,10 @@ uint64_t planInstallBytes(const PatchPack& pack, const InstallOptions& options);
 // Runs a job whose shared state was reset for it (install_driver.h starts
 // every job).
 bool runInstallJob(InstallContext& job);
+// Where the system limits path lengths: the message of the first create the
+// job would make that is too long for it (in the job's order), before
+// anything is made; empty when every path fits.
+std::wstring pathTooLongMessage(const PatchPack& pack, const InstallOptions& options);
 void cleanupAfterFailure(InstallContext& job, bool destinationCreated);
 // The worker: runs the job, clears jobRunning, sets exitCode, announces the end.
 void installThreadProc(InstallContext& job);

@@ -141,7 +141,8 @@ TEST_F(InstallJobTest, NoSuccessUnlessEveryStagedFileIsFlushed) {
     ScopedPlatformOverride seam(ops);
     EXPECT_FALSE(runInstallHere(job));
   }
-  EXPECT_EQ(copyErrorText(state), L"Could not move the finished files into place.");
+  // Flushed by the handle that wrote it: the first file fails as written.
+  EXPECT_TRUE(copyErrorText(state).starts_with(L"Could not ")) << toUtf8(copyErrorText(state));
   EXPECT_FALSE(exists(out / "game"));
 }
 
@@ -151,6 +152,93 @@ TEST_F(InstallJobTest, ACancelPressedBeforeTheJobStartsIsKept) {
   EXPECT_FALSE(runInstallJob(job));
   EXPECT_EQ(copyErrorText(state), L"Cancelled.");
   EXPECT_FALSE(exists(out / "game"));
+}
+
+TEST_F(InstallJobTest, ASecondRunIntoTheSameFolderFailsAndLeavesTheFirstOnesStaging) {
+  // The first run holds its staging folder, part-built.
+  const PlatformOps& os = nativePlatform();
+  fs::create_directories(out / "game/.velmo-staging/VELMO_Data");
+  writeText(out / "game/.velmo-staging/VELMO_Data/level0", "being built");
+  std::wstring lockPath = joinPath(joinPath(options.destinationFolder, kStagingFolderName), kStagingLockName);
+  FileHandle first = os.lockFile(lockPath);
+  ASSERT_NE(first, kInvalidFile);
+  auto before = treeSnapshot(out / "game");
+  EXPECT_FALSE(runInstallJob(job));
+  EXPECT_EQ(copyErrorText(state), L"Could not create the staging folder.");
+  EXPECT_EQ(treeSnapshot(out / "game"), before);
+  EXPECT_TRUE(job.stagingPath.empty());
+
+  // Once it is gone (killed: its lock let go, its files left), a run cleans up and succeeds.
+  os.unlockFile(first, lockPath);
+  ASSERT_TRUE(runInstallJob(job)) << toUtf8(copyErrorText(state));
+  std::string difference;
+  EXPECT_TRUE(sameTree(demo + "/expected", out / "game", difference)) << difference;
+}
+
+// Removes or cuts short a staged file as the move looks at it, as another
+// program may do at any time before.
+std::string gTamper;
+bool tamperingPathInfo(const std::wstring& path, PathInfo& info) {
+  std::string p = toUtf8(path);
+  if (!gTamper.empty() && p.find(".velmo-staging") != std::string::npos && p.ends_with("VELMO.exe")) {
+    if (gTamper == "delete") fs::remove(p);
+    if (gTamper == "truncate") fs::resize_file(p, 1);
+    gTamper.clear();
+  }
+  return nativePlatform().pathInfo(path, info);
+}
+
+TEST_F(InstallJobTest, AStagedFileGoneOrCutShortBeforeTheMoveFailsTheJob) {
+  PlatformOps ops = nativePlatform();
+  ops.pathInfo = tamperingPathInfo;
+  ScopedPlatformOverride seam(ops);
+  for (const char* how : {"delete", "truncate"}) {
+    gTamper = how;
+    EXPECT_FALSE(runInstallJob(job)) << how;
+    EXPECT_EQ(copyErrorText(state), L"Could not move the finished files into place.") << how;
+    EXPECT_FALSE(exists(out / "game")) << how;  // nothing moved, the folder it made removed
+  }
+}
+
+size_t gFileLimit = 0, gFolderLimit = 0;
+bool shortPathLimits(size_t& fileLimit, size_t& folderLimit) {
+  fileLimit = gFileLimit, folderLimit = gFolderLimit;
+  return true;
+}
+
+TEST_F(InstallJobTest, PathsTooLongForTheSystemFailBeforeAnythingIsBuilt) {
+  PlatformOps ops = nativePlatform();
+  ops.pathLengthLimits = shortPathLimits;
+  ScopedPlatformOverride seam(ops);
+  const std::wstring& dest = options.destinationFolder;
+  std::wstring staging = joinPath(dest, kStagingFolderName);
+  // The longest output in directory order, and the first one of them.
+  std::wstring longest, first;
+  for (const auto& e : pack.entries) {
+    if (!isInstallable(e.kind)) continue;
+    std::wstring path = joinPath(staging, nativeRelativePath(outputPathOf(e)));
+    if (path.size() > longest.size()) longest = path;
+  }
+  for (const auto& e : pack.entries) {
+    std::wstring path = joinPath(staging, nativeRelativePath(outputPathOf(e)));
+    if (isInstallable(e.kind) && path.size() == longest.size()) {
+      first = path;
+      break;
+    }
+  }
+  gFolderLimit = longest.size(), gFileLimit = longest.size() - 1;
+  EXPECT_FALSE(runInstallJob(job));
+  EXPECT_EQ(copyErrorText(state), L"Could not write\n" + first);
+  EXPECT_FALSE(exists(out / "game"));
+  gFolderLimit = staging.size() - 1;
+  EXPECT_FALSE(runInstallJob(job));
+  EXPECT_EQ(copyErrorText(state), L"Could not create the staging folder.");
+  gFolderLimit = dest.size() - 1;
+  EXPECT_FALSE(runInstallJob(job));
+  EXPECT_EQ(copyErrorText(state), L"Could not create the folder\n" + dest);
+  EXPECT_FALSE(exists(out / "game"));
+  gFolderLimit = gFileLimit = longest.size();
+  EXPECT_TRUE(runInstallJob(job)) << toUtf8(copyErrorText(state));
 }
 
 // A job over a pack without records (tests add their own) and no XAPK.

@@ -9,8 +9,13 @@ namespace velmo {
 bool createDirectoryChain(const std::wstring& path) {
   const PlatformOps& os = platform();
   const size_t n = path.size();
-  for (size_t i = kRootPrefixLength; i <= n; ++i) {
+  // A root is never created: Windows refuses a drive root ("access denied")
+  // and the server and share of a network path.
+  const size_t root = rootLength(path);
+  for (size_t i = root + 1; i <= n; ++i) {
     if (i != n && !isPathSeparator(path[i])) continue;
+    // A doubled or closing separator names the folder before it again.
+    if (isPathSeparator(path[i - 1])) continue;
     bool alreadyExists = false;
     if (!os.createDirectory(path.substr(0, i), alreadyExists) && !alreadyExists) return false;
   }

@@ -7,7 +7,8 @@
 namespace velmo {
 
 // Creates every missing folder of path; true when the folder exists after
-// (an existing entry of that name counts). The root prefix is never tried.
+// (an existing entry of that name counts). The root (rootLength) is never
+// tried, nor a prefix that ends in a separator.
 bool createDirectoryChain(const std::wstring& path);
 // Deletes a tree depth first; failures are ignored and the walk goes on.
 // A link at path is unlinked, never entered.

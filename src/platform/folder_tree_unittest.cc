@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "common/utf8.h"
+#include "platform/platform.h"
 #include "support/test_util.h"
 
 namespace velmo {
@@ -25,6 +27,40 @@ TEST(CreateDirectoryChain, CreatesMissingParentsAndAcceptsWhatExists) {
   EXPECT_FALSE(createDirectoryChain(wide(t / "file/sub")));
   EXPECT_TRUE(createDirectoryChain(L"/"));
   EXPECT_TRUE(createDirectoryChain(L""));
+}
+
+// Answers as Windows does: a root (or a server without its share) is "access
+// denied"; every other folder exists already.
+std::vector<std::wstring> gAsked;
+bool createAsWindowsAnswers(const std::wstring& path, bool& alreadyExists) {
+  gAsked.push_back(path);
+  alreadyExists = rootLength(path) < path.size();
+  return false;
+}
+
+TEST(CreateDirectoryChain, NeverAsksForARootNorTwiceForOneFolder) {
+  PlatformOps ops = nativePlatform();
+  ops.createDirectory = createAsWindowsAnswers;
+  ScopedPlatformOverride seam(ops);
+  using Asked = std::vector<std::wstring>;
+  auto asked = [](const std::wstring& path) {
+    gAsked.clear();
+    return createDirectoryChain(path) ? gAsked : Asked{L"failed"};
+  };
+#ifdef _WIN32
+  for (const wchar_t* root : {L"E:\\", L"E:/", L"E:\\\\", L"\\\\server\\share", L"\\\\server\\share\\"}) {
+    EXPECT_EQ(asked(root), Asked{}) << toUtf8(root);
+  }
+  EXPECT_EQ(asked(L"D:\\\\VELMO"), Asked{L"D:\\\\VELMO"});  // "D:\\" chosen, then "\\VELMO" joined
+  EXPECT_EQ(asked(L"D:\\Games\\VELMO\\"), (Asked{L"D:\\Games", L"D:\\Games\\VELMO"}));
+  EXPECT_EQ(asked(L"\\\\server\\share\\Games\\VELMO"),
+            (Asked{L"\\\\server\\share\\Games", L"\\\\server\\share\\Games\\VELMO"}));
+  EXPECT_EQ(asked(L"a\\Games"), (Asked{L"a", L"a\\Games"}));
+#else
+  EXPECT_EQ(asked(L"/"), Asked{});
+  EXPECT_EQ(asked(L"//games//VELMO/"), (Asked{L"//games", L"//games//VELMO"}));
+  EXPECT_EQ(asked(L"a/Games"), (Asked{L"a", L"a/Games"}));
+#endif
 }
 
 TEST(RemoveTree, DeletesDepthFirstButNeverFollowsLinks) {

@@ -1,11 +1,32 @@
 #include "platform/platform.h"
 
+#include <algorithm>
+
 #include "platform/staged_output.h"
 
 namespace velmo {
 namespace {
 
 const PlatformOps* gOps = nullptr;
+std::atomic<const std::atomic<bool>*> gRetryStop{nullptr};
+
+bool isWindowsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// "X:" followed by a separator (3) or not (2); 0 when path has no drive.
+size_t driveRootLength(const std::wstring& path, size_t at) {
+  if (path.size() < at + 2 || path[at + 1] != L':') return 0;
+  wchar_t d = path[at];
+  if (!((d >= L'A' && d <= L'Z') || (d >= L'a' && d <= L'z'))) return 0;
+  return path.size() > at + 2 && isWindowsSeparator(path[at + 2]) ? 3 : 2;
+}
+
+// "server\share\" from at: through the separator after the share name.
+size_t shareRootEnd(const std::wstring& path, size_t at) {
+  size_t server = path.find_first_of(L"\\/", at);
+  if (server == std::wstring::npos) return path.size();
+  size_t share = path.find_first_of(L"\\/", server + 1);
+  return share == std::wstring::npos ? path.size() : share + 1;
+}
 
 }  // namespace
 
@@ -14,9 +35,36 @@ const PlatformOps& platform() { return gOps ? *gOps : nativePlatform(); }
 ScopedPlatformOverride::ScopedPlatformOverride(const PlatformOps& ops) : previous_(gOps) { gOps = &ops; }
 ScopedPlatformOverride::~ScopedPlatformOverride() { gOps = previous_; }
 
+size_t windowsRootLength(const std::wstring& path) {
+  const size_t n = path.size();
+  if (n >= 2 && isWindowsSeparator(path[0]) && isWindowsSeparator(path[1])) {
+    // "\\?\" and "\\.\" name a drive or "UNC\server\share" behind them.
+    if (n >= 4 && (path[2] == L'?' || path[2] == L'.') && isWindowsSeparator(path[3])) {
+      if (n >= 8 && (path.compare(4, 3, L"UNC") == 0 || path.compare(4, 3, L"unc") == 0) &&
+          isWindowsSeparator(path[7])) {
+        return shareRootEnd(path, 8);
+      }
+      if (size_t drive = driveRootLength(path, 4)) return 4 + drive;
+      size_t volume = path.find_first_of(L"\\/", 4);  // "Volume{...}\"
+      return volume == std::wstring::npos ? n : volume + 1;
+    }
+    return shareRootEnd(path, 2);
+  }
+  if (size_t drive = driveRootLength(path, 0)) return drive;
+  return n >= 1 && isWindowsSeparator(path[0]) ? 1 : 0;
+}
+
+size_t rootLength(const std::wstring& path) {
+#ifdef _WIN32
+  return windowsRootLength(path);
+#else
+  return !path.empty() && path[0] == L'/' ? 1 : 0;
+#endif
+}
+
 std::wstring joinPath(const std::wstring& folder, const std::wstring& name) {
   std::wstring out = folder;
-  out.push_back(kPathSeparator);
+  if (out.empty() || !isPathSeparator(out.back())) out.push_back(kPathSeparator);
   out += name;
   return out;
 }
@@ -34,9 +82,25 @@ std::wstring parentFolder(const std::wstring& path) {
   return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
 }
 
+std::wstring windowsVolumeRoot(const std::wstring& path) {
+  size_t root = windowsRootLength(path);
+  // A relative path is measured where it lies, on the current drive.
+  if (root < 2) return path.substr(0, kRootPrefixLength);
+  std::wstring out = path.substr(0, root);
+  // Shares are named with a closing separator ("\\server\share\").
+  if (root > 3 && !isWindowsSeparator(out.back())) out.push_back(L'\\');
+  if (root == 2) out.push_back(L'\\');
+  return out;
+}
+
+std::wstring windowsVolumeLabel(const std::wstring& root) {
+  if (root.size() > 3 && isWindowsSeparator(root.back())) return root.substr(0, root.size() - 1);
+  return root.substr(0, 2);
+}
+
 std::wstring volumeRoot(const std::wstring& path) {
 #ifdef _WIN32
-  return path.substr(0, kRootPrefixLength);
+  return windowsVolumeRoot(path);
 #else
   return path;
 #endif
@@ -44,13 +108,32 @@ std::wstring volumeRoot(const std::wstring& path) {
 
 std::wstring volumeLabel(const std::wstring& root) {
 #ifdef _WIN32
-  return root.substr(0, 2);
+  return windowsVolumeLabel(root);
 #else
   // The mount point, which is what the free bytes belong to (a disk at
   // /media/usb is not "/media").
   std::wstring mountedAt = platform().mountPoint(root);
   return mountedAt.empty() ? root : mountedAt;
 #endif
+}
+
+void setHeldFileRetryStop(const std::atomic<bool>* stop) { gRetryStop = stop; }
+
+bool retryWhileHeld(const std::function<bool(bool& held)>& attempt) {
+  const PlatformOps& os = platform();
+  uint32_t start = os.tickCount();
+  uint32_t pause = 10;
+  for (;;) {
+    bool held = false;
+    if (attempt(held)) return true;
+    if (!held) return false;
+    const std::atomic<bool>* stop = gRetryStop.load();
+    if (stop && stop->load()) return false;
+    uint32_t waited = os.tickCount() - start;
+    if (waited >= kHeldFileRetryMs) return false;
+    os.sleepMs(std::min(pause, kHeldFileRetryMs - waited));
+    pause = std::min<uint32_t>(pause * 2, 250);
+  }
 }
 
 bool readWholeFile(const std::wstring& path, Bytes& out) {

@@ -3,7 +3,9 @@
 // operations chosen once at start-up. The core never includes a system header
 // for these; tests may swap single operations (a fault seam) with
 // ScopedPlatformOverride.
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -101,6 +103,24 @@ struct PlatformOps {
   void (*sleepMs)(uint32_t ms);
   // Installed memory in bytes; 0 when unknown.
   uint64_t (*physicalMemory)();
+
+  // Takes the lock file at path for this process, creating it; fails at once
+  // when another process holds it. unlockFile deletes the file and lets go;
+  // a process that ends lets go of its locks too.
+  FileHandle (*lockFile)(const std::wstring& path);
+  void (*unlockFile)(FileHandle lock, const std::wstring& path);
+  // Marks a file hidden where the system shows such files apart (Windows);
+  // elsewhere a name that starts with "." is hidden already.
+  bool (*hideFile)(const std::wstring& path);
+  // Lists the folder that path leads to, through a link at path itself;
+  // entries inside are reported as listDirectory reports them.
+  bool (*listLinkedDirectory)(const std::wstring& path, std::vector<DirEntry>& entries);
+  // A relative (or drive-relative) path resolved against the current folder
+  // as the system itself resolves it; a full path comes back unchanged.
+  std::wstring (*fullPath)(const std::wstring& path);
+  // The longest file and folder paths, in characters, that the system
+  // accepts; false when it sets no limit worth checking beforehand.
+  bool (*pathLengthLimits)(size_t& fileLimit, size_t& folderLimit);
 };
 
 // The operations in force.
@@ -124,8 +144,8 @@ class ScopedPlatformOverride {
   const PlatformOps* previous_;
 };
 
-// The native path separator and the length of the root prefix that folder
-// creation never tries to create ("C:\" on Windows, "/" elsewhere).
+// The native path separator and the length of a drive root ("C:\" on
+// Windows, "/" elsewhere).
 #ifdef _WIN32
 constexpr wchar_t kPathSeparator = L'\\';
 constexpr size_t kRootPrefixLength = 3;
@@ -144,7 +164,17 @@ constexpr bool isPathSeparator(wchar_t c) {
 #endif
 }
 
-// folder + separator + name.
+// The length of path's root, which no folder operation creates, by the
+// rules of Windows: "X:\" (3), "\\server\share\" (through the separator
+// after the share name, or the whole path when it ends there), the same
+// behind "\\?\" or "\\?\UNC\", "X:" (2, drive-relative), a lone leading
+// separator (1); 0 for a relative path.
+size_t windowsRootLength(const std::wstring& path);
+// The native rules: windowsRootLength on Windows, 1 for "/..." elsewhere.
+size_t rootLength(const std::wstring& path);
+
+// folder + separator + name; a folder that ends in a separator (a drive
+// root) gets no second one.
 std::wstring joinPath(const std::wstring& folder, const std::wstring& name);
 // A relative path as the pack writes it (backslashes) in native form.
 std::wstring nativeRelativePath(const std::wstring& packPath);
@@ -160,6 +190,22 @@ std::vector<std::wstring> processArguments(int argc, char** argv);
 // ("C:"; the mount point of its volume elsewhere).
 std::wstring volumeRoot(const std::wstring& path);
 std::wstring volumeLabel(const std::wstring& root);
+// The Windows rules of both, on every build: "C:\" and "C:",
+// "\\server\share\" and "\\server\share".
+std::wstring windowsVolumeRoot(const std::wstring& path);
+std::wstring windowsVolumeLabel(const std::wstring& root);
+
+// How long an operation on a file that another program holds for a moment
+// (a virus scanner, the search indexer, a sync client) is tried again.
+constexpr uint32_t kHeldFileRetryMs = 5000;
+// Runs attempt until it succeeds or fails other than by such a hold (attempt
+// sets held), pausing a little longer each time, for kHeldFileRetryMs at
+// most; a stop requested through setHeldFileRetryStop ends the waiting at
+// once. The result is the last attempt's.
+bool retryWhileHeld(const std::function<bool(bool& held)>& attempt);
+// The flag that stops retryWhileHeld (the running job's cancel flag), or
+// nullptr.
+void setHeldFileRetryStop(const std::atomic<bool>* stop);
 
 // Convenience: reads a whole file; false when it cannot be opened or read.
 bool readWholeFile(const std::wstring& path, Bytes& out);

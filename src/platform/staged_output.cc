@@ -20,9 +20,14 @@ bool StagedOutput::write(const void* data, size_t size) {
 
 bool StagedOutput::finish(bool proven) {
   const PlatformOps& os = platform();
-  if (file != kInvalidFile) os.closeFile(file);
-  file = kInvalidFile;
   bool keep = proven && !failed;
+  if (file != kInvalidFile) {
+    // Flushed through the handle that wrote it: opening the file again later
+    // would wake every scanner and fails where another program holds it.
+    if (keep && !os.flushFile(file)) keep = false;
+    os.closeFile(file);
+  }
+  file = kInvalidFile;
   if (!keep) os.deleteFile(path);
   return keep;
 }

@@ -22,8 +22,9 @@ struct StagedOutput {
   bool create(const std::wstring& outputPath);
   // Writes all bytes or marks the output failed.
   bool write(const void* data, size_t size);
-  // Closes the file; keeps it when proven and every write succeeded, deletes
-  // it otherwise. Returns whether it was kept.
+  // Closes the file; keeps it, flushed to the disk, when proven and every
+  // write and the flush succeeded, deletes it otherwise. Returns whether it
+  // was kept.
   bool finish(bool proven);
 };
 

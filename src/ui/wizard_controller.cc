@@ -411,9 +411,9 @@ float animationStep(AnimationClock& clock, uint32_t nowTick) {
 std::wstring destinationForChosenFolder(const std::wstring& chosen) {
   const PlatformOps& os = platform();
   std::vector<DirEntry> entries;
-  // A folder that cannot be listed counts as empty. Through "." so that a
-  // chosen link to a folder is looked into.
-  bool empty = !os.listDirectory(joinPath(chosen, L"."), entries) || entries.empty();
+  // A folder that cannot be listed counts as empty. A chosen link or
+  // junction is looked through: what counts is the folder it leads to.
+  bool empty = !os.listLinkedDirectory(chosen, entries) || entries.empty();
   bool hasGame = os.pathExists(joinPath(chosen, kGameExeName));
   if (!empty && !hasGame) return joinPath(chosen, kGameSubfolderName);
   return chosen;

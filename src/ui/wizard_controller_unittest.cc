@@ -696,6 +696,19 @@ TEST_F(WizardControllerTest, ChosenFolderBecomesTheDestinationByTheFolderRule) {
   EXPECT_EQ(fake.folderChooserStarts.back(), wide(out / "empty"));
   fs::create_directory_symlink(out / "full", out / "linked-full");  // a link is looked into
   EXPECT_EQ(choose(out / "linked-full"), out / "linked-full/VELMO");
+  {
+    // As on Windows, where "link\." names the junction itself, which a
+    // listing that never follows links refuses.
+    PlatformOps ops = nativePlatform();
+    ops.listDirectory = [](const std::wstring& path, std::vector<DirEntry>& entries) {
+      std::wstring own = path.ends_with(L"/.") ? path.substr(0, path.size() - 2) : path;
+      PathInfo info;
+      if (nativePlatform().pathInfo(own, info) && info.type == EntryType::Link) return false;
+      return nativePlatform().listDirectory(own, entries);
+    };
+    ScopedPlatformOverride seam(ops);
+    EXPECT_EQ(choose(out / "linked-full"), out / "linked-full/VELMO");
+  }
   fs::create_directories(out / "old-install");
   writeText(out / "old-install/notes.txt", "x");
   writeText(out / "old-install/VELMO.exe", "x");

@@ -3,6 +3,7 @@
 // left behind when it fails.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,26 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace velmo::test;
+
+// A command started through the shell in the background; its exit code.
+pid_t startCommand(const std::string& command) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+    ::_exit(127);
+  }
+  return pid;
+}
+int exitCodeOf(pid_t pid) {
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+// Waits (two minutes at most) for a file to appear.
+bool appears(const std::string& path) {
+  for (int i = 0; i < 6000 && !exists(path); ++i) ::usleep(20000);
+  return exists(path);
+}
 
 class AutoInstall : public ::testing::Test {
  protected:
@@ -247,6 +268,64 @@ TEST_F(AutoInstall, PathsThatAreNotUtf8ReachTheDiskByteForByte) {
                        " " + shellQuote(out / "f\xe9/game")),
             1);
   EXPECT_EQ(readText(exeFolder + "/patcher-auto.txt"), "Could not create the folder\n" + out / "f\xef\xbf\xbd/game");
+}
+
+TEST_F(AutoInstall, ASecondRunIntoTheSameFolderFailsAndTheFirstEndsExact) {
+  // The first run is held in the middle by a disk that stops taking its
+  // staging writes until the gate opens (one worker, so it is held whole).
+  std::string gated = buildPath("wizard-tools/libgated_writes.so");
+  if (!exists(gated)) GTEST_SKIP() << "no " << gated << " (the sanitizer build has none)";
+  std::string game = out / "game", gate = out / "gate";
+  fs::create_directories(game);
+  writeText(game + "/VELMO.exe", "an older exe");
+  pid_t first = startCommand("GATED_WRITES_GATE=" + shellQuote(gate) + " GATED_WRITES_FREE=3 VELMO_THREADS=1 LD_PRELOAD=" +
+                             shellQuote(gated) + " " + shellQuote(dir / "velmo-patcher") + " /auto " +
+                             shellQuote(xapk) + " " + shellQuote(game));
+  ASSERT_TRUE(appears(gate + ".waiting"));
+  auto held = treeSnapshot(game);
+
+  // The second run, from a copy with a log of its own.
+  std::string second = out / "second";
+  fs::create_directories(second);
+  fs::copy_file(dir / "velmo-patcher", second + "/velmo-patcher");
+  EXPECT_EQ(runCommand(shellQuote(second + "/velmo-patcher") + " /auto " + shellQuote(xapk) + " " + shellQuote(game)), 1);
+  EXPECT_EQ(readText(second + "/patcher-auto.txt"), "Could not create the staging folder.");
+  EXPECT_EQ(treeSnapshot(game), held);  // nothing of the first run's touched
+
+  writeText(gate, "");
+  EXPECT_EQ(exitCodeOf(first), 0);
+  EXPECT_EQ(log(), "OK");
+  std::string difference;
+  EXPECT_TRUE(sameTree(demo + "/expected", game, difference)) << difference;
+  EXPECT_TRUE(leftNothing(game));
+}
+
+TEST_F(AutoInstall, ALinkedDataFolderOnAnotherDiskIsUpdatedAndNothingIsLeftBehind) {
+  struct stat here, shm;
+  if (::stat("/dev/shm", &shm) != 0 || ::stat(out.path().c_str(), &here) != 0 || here.st_dev == shm.st_dev) {
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  }
+  std::string game = out / "game";
+  ASSERT_EQ(run(xapk, game), 0);
+  // The earlier install's data moved to the other disk, linked back, and
+  // one of its files an older version.
+  char pattern[] = "/dev/shm/velmo-e2e-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  std::string other = std::string(pattern) + "/VELMO_Data";
+  fs::copy(game + "/VELMO_Data", other, fs::copy_options::recursive);
+  fs::remove_all(game + "/VELMO_Data");
+  fs::create_directory_symlink(other, game + "/VELMO_Data");
+  writeText(other + "/level0", "an older level");
+  writeText(other + "/savegame.dat", "the player's save");
+
+  ASSERT_EQ(run(xapk, game), 0);
+  EXPECT_EQ(log(), "OK");
+  EXPECT_TRUE(fs::is_symlink(game + "/VELMO_Data"));
+  fs::remove(other + "/savegame.dat");
+  std::string difference;
+  EXPECT_TRUE(sameTree(demo + "/expected/VELMO_Data", other, difference)) << difference;
+  EXPECT_TRUE(leftNothing(game));  // no staged copies kept
+  fs::remove_all(pattern);
 }
 
 }  // namespace

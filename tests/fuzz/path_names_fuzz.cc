@@ -1,11 +1,12 @@
-// Names that come from the file system: any bytes must map into a wide
-// string and back unchanged, and read as a temporary folder name without
-// harm.
+// Names that come from the file system or the command line: any bytes must
+// map into a wide string and back unchanged, read as a temporary folder name
+// without harm, and split into a root that lies within the path.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "common/utf8.h"
+#include "platform/platform.h"
 #include "xapk/xapk_source.h"
 
 using namespace velmo;
@@ -20,6 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::wstring made = xapkTempFolderName(pid, 0);
     if (made.size() != name.size() || name.compare(0, made.size() - 8, made, 0, made.size() - 8) != 0) std::abort();
   }
+  if (windowsRootLength(name) > name.size() || rootLength(name) > name.size()) std::abort();
+  windowsVolumeLabel(windowsVolumeRoot(name));
   toUtf8(name);
   return 0;
 }

@@ -4,6 +4,9 @@
 // builds, the log beside the executable, the exit code, what is left behind.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <set>
 
@@ -46,6 +49,34 @@ const std::string& demoGame() {
   return path;
 }
 
+// A command started through the shell in the background; its exit code.
+pid_t startCommand(const std::string& command) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+    ::_exit(127);
+  }
+  return pid;
+}
+int exitCodeOf(pid_t pid) {
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+// Waits (two minutes at most) for a file to appear.
+bool appears(const std::string& path) {
+  for (int i = 0; i < 6000 && !exists(path); ++i) ::usleep(20000);
+  return exists(path);
+}
+
+// A Windows program under Wine in the tests' prefix, as a shell command.
+std::string wineCommand(const std::string& program, const std::vector<std::string>& args, const std::string& env = "") {
+  std::string command = env + " sh " + shellQuote(std::string(VELMO_SOURCE_DIR) + "/scripts/wine-run.sh") + " " +
+                        shellQuote(kWinBuild + "/wineprefix") + " " + shellQuote(program);
+  for (const auto& a : args) command += " " + shellQuote(a);
+  return command;
+}
+
 class WineAuto : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -56,11 +87,13 @@ class WineAuto : public ::testing::Test {
     fs::copy_file(demo + "/VELMO Patcher.exe", exe);
     xapk = demo + "/harrowmere-1.0.7.xapk";
   }
+  std::string autoCommand(const std::string& program, const std::string& xapkPath, const std::string& winDest,
+                          const std::string& env = "") {
+    return wineCommand(program, {"/auto", xapkPath.empty() ? "" : winPath(xapkPath), winDest}, env);
+  }
   int runProgram(const std::string& program, const std::string& xapkPath, const std::string& dest,
                  const std::string& env = "") {
-    return runCommand(env + " sh " + shellQuote(std::string(VELMO_SOURCE_DIR) + "/scripts/wine-run.sh") + " " +
-                      shellQuote(kWinBuild + "/wineprefix") + " " + shellQuote(program) + " /auto " +
-                      shellQuote(xapkPath.empty() ? "" : winPath(xapkPath)) + " " + shellQuote(winPath(dest)));
+    return runCommand(autoCommand(program, xapkPath, winPath(dest), env));
   }
   int run(const std::string& xapkPath, const std::string& dest, const std::string& env = "") {
     return runProgram(exe, xapkPath, dest, env);
@@ -179,6 +212,102 @@ TEST_F(WineAuto, WrongXapksAndCancelLeaveNothingBehind) {
 
   EXPECT_EQ(run("", game), 1);
   EXPECT_EQ(log(), "usage: VELMO Patcher.exe /auto <xapk> <dest>");
+}
+
+TEST_F(WineAuto, ASecondRunIntoTheSameFolderFailsAndTheFirstEndsExact) {
+  // The first run is held in the middle by the native build's gated-writes
+  // library, preloaded into Wine (one worker, so it is held whole).
+  std::string gated = std::string(VELMO_BINARY_DIR) + "/wizard-tools/libgated_writes.so";
+  if (!exists(gated)) GTEST_SKIP() << "no " << gated;
+  std::string game = out / "game", gate = out / "gate";
+  pid_t first = startCommand(autoCommand(exe, xapk, winPath(game),
+                                         "GATED_WRITES_GATE=" + shellQuote(gate) +
+                                             " GATED_WRITES_FREE=3 VELMO_THREADS=1 LD_PRELOAD=" + shellQuote(gated)));
+  ASSERT_TRUE(appears(gate + ".waiting"));
+  auto held = treeSnapshot(game);
+
+  // The second run, from a copy with a log of its own.
+  TempDir second;
+  fs::copy_file(exe, second / "VELMO Patcher.exe");
+  EXPECT_EQ(runProgram(second / "VELMO Patcher.exe", xapk, game), 1);
+  EXPECT_EQ(readText(second / "patcher-auto.txt"), "Could not create the staging folder.");
+  EXPECT_EQ(treeSnapshot(game), held);  // nothing of the first run's touched
+
+  writeText(gate, "");
+  EXPECT_EQ(exitCodeOf(first), 0);
+  EXPECT_EQ(log(), "OK");
+  std::string difference;
+  EXPECT_TRUE(sameTree(demo + "/expected", game, difference)) << difference;
+  EXPECT_TRUE(leftNothing(game));
+}
+
+TEST_F(WineAuto, ADriveLetterMappedToAFolderServesAsTheDestinationRoot) {
+  ASSERT_EQ(run("", out / "unused"), 1);  // the prefix exists from here on
+  std::string drive = kWinBuild + "/wineprefix/dosdevices/e:";
+  std::error_code ec;
+  fs::remove(drive, ec);
+  TempDir root;
+  fs::create_directory_symlink(root.path(), drive);
+  for (const char* dest : {"E:\\", "E:/Games/VELMO"}) {
+    EXPECT_EQ(runCommand(autoCommand(exe, xapk, dest)), 0) << dest;
+    EXPECT_EQ(log(), "OK") << dest;
+  }
+  fs::remove(drive);
+  std::string difference;
+  EXPECT_TRUE(sameTree(demo + "/expected", root / "Games/VELMO", difference)) << difference;
+  fs::remove_all(root / "Games");
+  EXPECT_TRUE(sameTree(demo + "/expected", root.path(), difference)) << difference;
+}
+
+TEST_F(WineAuto, FilesHeldByAnotherProgram) {
+  std::string holder = kWinBuild + "/hold_file.exe";
+  ASSERT_TRUE(exists(holder)) << "no " << holder << " (make windows)";
+  std::string game = out / "game";
+  ASSERT_EQ(run(xapk, game), 0);
+
+  // The game's exe held without sharing for the whole run: the move gives
+  // up after its retries and puts everything back.
+  writeText(game + "/VELMO.exe", "an older exe");
+  auto before = treeSnapshot(game);
+  pid_t hold = startCommand(wineCommand(holder, {winPath(game + "/VELMO.exe"), winPath(out / "ready"),
+                                                 winPath(out / "release")}));
+  ASSERT_TRUE(appears(out / "ready"));
+  EXPECT_EQ(run(xapk, game), 1);
+  EXPECT_EQ(log(), "Could not move the finished files into place.");
+  EXPECT_EQ(treeSnapshot(game), before);
+  EXPECT_TRUE(leftNothing(game));
+  writeText(out / "release", "");
+  EXPECT_EQ(exitCodeOf(hold), 0);
+
+  // A finished staged file held for two seconds (a scanner) as the job
+  // ends: waited for, and the install completes.
+  std::string gated = std::string(VELMO_BINARY_DIR) + "/wizard-tools/libgated_writes.so";
+  if (!exists(gated)) GTEST_SKIP() << "no " << gated;
+  std::string gate = out / "gate";
+  pid_t job = startCommand(autoCommand(exe, xapk, winPath(game),
+                                       "GATED_WRITES_GATE=" + shellQuote(gate) +
+                                           " GATED_WRITES_FREE=3 VELMO_THREADS=1 LD_PRELOAD=" + shellQuote(gated)));
+  ASSERT_TRUE(appears(gate + ".waiting"));
+  std::string staged;
+  for (auto& f : fs::recursive_directory_iterator(game + "/.velmo-staging")) {
+    std::string relative = fs::relative(f.path(), game + "/.velmo-staging").string();
+    std::string expected = demo + "/expected/" + relative;
+    if (f.is_regular_file() && f.file_size() > 0 && exists(expected) && f.file_size() == fs::file_size(expected)) {
+      staged = f.path().string();
+      break;
+    }
+  }
+  ASSERT_FALSE(staged.empty());
+  fs::remove(out / "ready");
+  hold = startCommand(wineCommand(holder, {winPath(staged), winPath(out / "ready"), "2000"}));
+  ASSERT_TRUE(appears(out / "ready"));
+  writeText(gate, "");
+  EXPECT_EQ(exitCodeOf(job), 0);
+  EXPECT_EQ(log(), "OK");
+  EXPECT_EQ(exitCodeOf(hold), 0);
+  std::string difference;
+  EXPECT_TRUE(sameTree(demo + "/expected", game, difference)) << difference;
+  EXPECT_TRUE(leftNothing(game));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -124,9 +125,9 @@ bool createPrivateDirectory(const std::wstring& path) {
 
 bool removeDirectory(const std::wstring& path) { return ::rmdir(sys(path).c_str()) == 0; }
 
-bool listDirectory(const std::wstring& path, std::vector<DirEntry>& entries) {
+bool listFolder(const std::wstring& path, std::vector<DirEntry>& entries, bool throughLink) {
   entries.clear();
-  int fd = ::open(sys(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  int fd = ::open(sys(path).c_str(), O_RDONLY | O_DIRECTORY | (throughLink ? 0 : O_NOFOLLOW) | O_CLOEXEC);
   if (fd < 0) return false;
   DIR* dir = ::fdopendir(fd);
   if (!dir) {
@@ -154,6 +155,14 @@ bool listDirectory(const std::wstring& path, std::vector<DirEntry>& entries) {
   }
   ::closedir(dir);
   return true;
+}
+
+bool listDirectory(const std::wstring& path, std::vector<DirEntry>& entries) {
+  return listFolder(path, entries, false);
+}
+
+bool listLinkedDirectory(const std::wstring& path, std::vector<DirEntry>& entries) {
+  return listFolder(path, entries, true);
 }
 
 bool pathExists(const std::wstring& path) {
@@ -309,6 +318,53 @@ uint64_t physicalMemory() {
   return pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : 0;
 }
 
+FileHandle lockFile(const std::wstring& path) {
+  std::string p = sys(path);
+  // A holder that finishes unlinks the file; one opened just before that
+  // is no lock any more, so the file locked must still be the one at path.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return kInvalidFile;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      return kInvalidFile;
+    }
+    struct stat held, there;
+    if (::fstat(fd, &held) == 0 && ::lstat(p.c_str(), &there) == 0 && held.st_dev == there.st_dev &&
+        held.st_ino == there.st_ino) {
+      return FileHandle(fd);
+    }
+    ::close(fd);
+  }
+  return kInvalidFile;
+}
+
+void unlockFile(FileHandle lock, const std::wstring& path) {
+  // Unlinked while still held, so no one can take the name's old file.
+  ::unlink(sys(path).c_str());
+  ::close(int(lock));
+}
+
+bool hideFile(const std::wstring&) { return true; }
+
+std::wstring fullPath(const std::wstring& path) {
+  if (path.empty() || path[0] == L'/') return path;
+  std::string here;
+  for (size_t size = 256; size <= (size_t(1) << 20); size *= 2) {
+    std::string buf(size, '\0');
+    if (::getcwd(buf.data(), buf.size())) {
+      here = buf.c_str();
+      break;
+    }
+    if (errno != ERANGE) return path;
+  }
+  if (here.empty()) return path;
+  return joinPath(pathFromBytes(here), path);
+}
+
+// Linux takes paths of up to 4096 bytes, longer than any game path.
+bool pathLengthLimits(size_t&, size_t&) { return false; }
+
 const PlatformOps kPosixOps = {
     .openFileRead = openFileRead,
     .createFile = createFile,
@@ -340,6 +396,12 @@ const PlatformOps kPosixOps = {
     .processExists = processExists,
     .sleepMs = sleepMs,
     .physicalMemory = physicalMemory,
+    .lockFile = lockFile,
+    .unlockFile = unlockFile,
+    .hideFile = hideFile,
+    .listLinkedDirectory = listLinkedDirectory,
+    .fullPath = fullPath,
+    .pathLengthLimits = pathLengthLimits,
 };
 
 }  // namespace

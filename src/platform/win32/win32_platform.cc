@@ -18,16 +18,42 @@ FileHandle fileOf(HANDLE h) { return h == INVALID_HANDLE_VALUE ? kInvalidFile : 
 // The largest single ReadFile/WriteFile request (their sizes are DWORDs).
 constexpr size_t kMaxIo = size_t(1) << 30;
 
+// Virus scanners, the search indexer and sync clients open fresh files for
+// a moment; the system then answers a sharing violation or "access denied",
+// which pass when the other program lets go.
+bool heldByAnother() {
+  DWORD error = GetLastError();
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// Runs one call that returns a BOOL while the file is held.
+template <typename Call>
+bool retried(Call call) {
+  return retryWhileHeld([&](bool& held) {
+    if (call()) return true;
+    held = heldByAnother();
+    return false;
+  });
+}
+
+HANDLE openRetried(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  retried([&] {
+    h = CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+    return h != INVALID_HANDLE_VALUE;
+  });
+  return h;
+}
+
 FileHandle openFileRead(const std::wstring& path) {
   // Others may read, write, and rename or delete the file meanwhile (the
   // handle keeps reading what it opened), as on POSIX.
-  return fileOf(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return fileOf(openRetried(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN));
 }
 
 FileHandle createFile(const std::wstring& path) {
-  return fileOf(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return fileOf(openRetried(path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN));
 }
 
 bool writeFile(FileHandle file, const void* data, size_t size) {
@@ -94,7 +120,9 @@ void closeFile(FileHandle file) {
   if (file != kInvalidFile) CloseHandle(handleOf(file));
 }
 
-bool deleteFile(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
+bool deleteFile(const std::wstring& path) {
+  return retried([&] { return DeleteFileW(path.c_str()) != 0; });
+}
 
 bool createDirectory(const std::wstring& path, bool& alreadyExists) {
   alreadyExists = false;
@@ -103,7 +131,9 @@ bool createDirectory(const std::wstring& path, bool& alreadyExists) {
   return false;
 }
 
-bool removeDirectory(const std::wstring& path) { return RemoveDirectoryW(path.c_str()) != 0; }
+bool removeDirectory(const std::wstring& path) {
+  return retried([&] { return RemoveDirectoryW(path.c_str()) != 0; });
+}
 
 // Reparse points (junctions, symbolic links) count as links: never followed.
 EntryType typeOf(DWORD attributes) {
@@ -113,10 +143,12 @@ EntryType typeOf(DWORD attributes) {
   return EntryType::File;
 }
 
-bool listDirectory(const std::wstring& path, std::vector<DirEntry>& entries) {
+bool listFolder(const std::wstring& path, std::vector<DirEntry>& entries, bool throughLink) {
   entries.clear();
   DWORD own = GetFileAttributesW(path.c_str());
-  if (own == INVALID_FILE_ATTRIBUTES || typeOf(own) != EntryType::Directory) return false;
+  if (own == INVALID_FILE_ATTRIBUTES) return false;
+  // A junction or a link to a folder is a folder with a reparse point.
+  if (throughLink ? !(own & FILE_ATTRIBUTE_DIRECTORY) : typeOf(own) != EntryType::Directory) return false;
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW(joinPath(path, L"*").c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return false;
@@ -131,6 +163,14 @@ bool listDirectory(const std::wstring& path, std::vector<DirEntry>& entries) {
   return ok;
 }
 
+bool listDirectory(const std::wstring& path, std::vector<DirEntry>& entries) {
+  return listFolder(path, entries, false);
+}
+
+bool listLinkedDirectory(const std::wstring& path, std::vector<DirEntry>& entries) {
+  return listFolder(path, entries, true);
+}
+
 bool pathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool isDirectory(const std::wstring& path) {
@@ -139,13 +179,13 @@ bool isDirectory(const std::wstring& path) {
 }
 
 bool moveReplace(const std::wstring& from, const std::wstring& to) {
-  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  return retried([&] { return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0; });
 }
 
 FileHandle createNewFile(const std::wstring& path) {
   // CREATE_NEW fails on anything at path, a link (reparse point) included.
-  return fileOf(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return fileOf(openRetried(path, GENERIC_WRITE, 0, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT));
 }
 
 // The temporary path is the user's own profile folder; a new folder there
@@ -200,17 +240,21 @@ bool flushDirectory(const std::wstring& path) { return isDirectory(path); }
 // Asks for the path itself, then for its nearest existing parent (a
 // destination need not exist yet), down to the drive root.
 bool freeSpace(const std::wstring& path, uint64_t& bytes) {
+  const size_t root = windowsRootLength(path);
   std::wstring p = path;
   while (!p.empty()) {
+    // Asked with a closing separator, which a share requires.
+    std::wstring ask = p;
+    if (!isPathSeparator(ask.back()) && (root > 3 || ask.size() <= root)) ask.push_back(L'\\');
     ULARGE_INTEGER available;
-    if (GetDiskFreeSpaceExW(p.c_str(), &available, nullptr, nullptr)) {
+    if (GetDiskFreeSpaceExW(ask.c_str(), &available, nullptr, nullptr)) {
       bytes = available.QuadPart;
       return true;
     }
-    if (p.size() <= kRootPrefixLength) return false;
+    if (p.size() <= root) return false;
     size_t cut = p.find_last_of(L"\\/");
     if (cut == std::wstring::npos) return false;
-    p.resize(cut < kRootPrefixLength ? kRootPrefixLength : cut);
+    p.resize(cut < root ? root : cut);
   }
   return false;
 }
@@ -288,6 +332,49 @@ ByteView executableImage() {
   return image;
 }
 
+// Opened without sharing, so a second run's open fails at once; the system
+// deletes the file when the handle closes, also when the process is killed.
+FileHandle lockFile(const std::wstring& path) {
+  return fileOf(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+}
+
+void unlockFile(FileHandle lock, const std::wstring&) { closeFile(lock); }
+
+bool hideFile(const std::wstring& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && SetFileAttributesW(path.c_str(), a | FILE_ATTRIBUTE_HIDDEN) != 0;
+}
+
+// "E:" means the current folder of drive E:, "a\\b" and "\\b" lie below the
+// current folder and drive: resolved as the system resolves them.
+std::wstring fullPath(const std::wstring& path) {
+  size_t root = windowsRootLength(path);
+  if (root >= 3 || path.empty()) return path;
+  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return path;
+  std::wstring buf(n, L'\0');
+  DWORD got = GetFullPathNameW(path.c_str(), n, buf.data(), nullptr);
+  if (got == 0 || got >= n) return path;
+  buf.resize(got);
+  return buf;
+}
+
+// Without long paths (Windows 10 1607 on, with the registry setting and a
+// program that declares itself aware) a file path holds MAX_PATH - 1
+// characters and a folder's leaves room for an 8.3 name.
+bool pathLengthLimits(size_t& fileLimit, size_t& folderLimit) {
+  using AreLongPathsEnabled = BOOLEAN(WINAPI*)();
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  auto enabled = ntdll ? reinterpret_cast<AreLongPathsEnabled>(
+                             reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlAreLongPathsEnabled")))
+                       : nullptr;
+  if (enabled && enabled()) return false;
+  fileLimit = MAX_PATH - 1;
+  folderLimit = MAX_PATH - 12 - 1;
+  return true;
+}
+
 uint32_t tickCount() { return uint32_t(GetTickCount()); }
 uint32_t processId() { return uint32_t(GetCurrentProcessId()); }
 void sleepMs(uint32_t ms) { Sleep(ms); }
@@ -323,6 +410,12 @@ const PlatformOps kWin32Ops = {
     .processExists = processExists,
     .sleepMs = sleepMs,
     .physicalMemory = physicalMemory,
+    .lockFile = lockFile,
+    .unlockFile = unlockFile,
+    .hideFile = hideFile,
+    .listLinkedDirectory = listLinkedDirectory,
+    .fullPath = fullPath,
+    .pathLengthLimits = pathLengthLimits,
 };
 
 }  // namespace
