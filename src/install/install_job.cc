@@ -151,7 +151,7 @@ bool runInstallJob(InstallContext& job) {
   // so a Cancel pressed right after Install is not lost.
 
   // Too long a path would fail only after minutes of building.
-  std::wstring tooLong = pathTooLongMessage(pack, options);
+  std::wstring tooLong = pathTooLongMessage(*job.pack, options);
   if (!tooLong.empty()) return setErrorText(state, tooLong);
 
   bool created = !os.pathExists(dest);
