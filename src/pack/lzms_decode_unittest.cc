@@ -172,7 +172,7 @@ Bytes makeX86(size_t size, uint32_t seed) {
 Bytes makeStrided(size_t size, uint32_t seed, int width) {
   std::mt19937 rng(seed);
   Bytes out;
-  uint32_t v = rng(), step = 1 + rng() % 300;
+  uint64_t v = rng(), step = 1 + rng() % 300;
   while (out.size() < size) {
     if (rng() % 500 == 0) step = 1 + rng() % 300;
     v += step;
