@@ -575,8 +575,15 @@ bool lzmsDecodeBlock(LzmsWorkspace& ws, ByteView in, std::span<uint8_t> out) {
       uint8_t* dst = o + pos;
       const uint8_t* src = dst - offset;
       pos += length;
-      if (offset >= 8 && size - pos >= 8) {
-        // Eight bytes at a time: each source word is complete before it is read.
+      if (offset >= 16 && size - pos >= 16) {
+        // Sixteen bytes at a time: each source piece is complete before it
+        // is read.
+        uint8_t* stop = dst + length;
+        do {
+          std::memcpy(dst, src, 16);
+          dst += 16, src += 16;
+        } while (dst < stop);
+      } else if (offset >= 8 && size - pos >= 8) {
         uint8_t* stop = dst + length;
         do {
           std::memcpy(dst, src, 8);
