@@ -164,7 +164,7 @@ struct TreeReader {
   const PeLayout& pe;
   ByteView section;
   size_t entriesSeen = 0;
-  uint64_t dataBytes = 0;
+  uint64_t dataBytes = 0, copiedBytes = 0;
 
   bool key(uint32_t raw, ResourceKey& k) {
     k.named = raw & kSubdirectoryBit;
@@ -176,6 +176,9 @@ struct TreeReader {
     if (!fits(section, at, 2)) return false;
     size_t units = readLe16(section.data() + at);
     if (!fits(section, at + 2, units * 2)) return false;
+    // Names, like data, cannot add up to more than the file.
+    copiedBytes += units * 2;
+    if (copiedBytes > image.size()) return false;
     k.name.assign(section.begin() + at + 2, section.begin() + at + 2 + units * 2);
     return true;
   }
