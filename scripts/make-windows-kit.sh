@@ -34,6 +34,8 @@ tr -d '\r' < "$WIN/kit-tests.txt" | sed 's/$/\r/' > "$KIT/tests.txt"
 for exe in $(cut -d' ' -f1 "$WIN/kit-tests.txt") kit_runner.exe write_cwd.exe; do
   cp "$WIN/$exe" "$KIT/bin/"
 done
+# Without their debug information: a kit of megabytes, not hundreds.
+"${STRIP:-x86_64-w64-mingw32-strip}" "$KIT"/bin/*.exe
 sed 's/$/\r/' "$SRC/tests/kit/run-tests.cmd" > "$KIT/run-tests.cmd"
 sed 's/$/\r/' "$SRC/tests/kit/README.txt" > "$KIT/README.txt"
 cp -r "$VECTORS" "$KIT/vectors"

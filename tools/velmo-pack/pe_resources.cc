@@ -12,6 +12,7 @@ constexpr size_t kResourceDirectoryIndex = 2;
 constexpr uint32_t kResourceSectionFlags = 0x40000040;  // initialised data, readable
 constexpr uint32_t kSubdirectoryBit = 0x80000000u;
 constexpr char kResourceSectionName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+constexpr char kOldResourceSectionName[8] = {'.', 'o', 'l', 'd', 'r', 's', 'r', 'c'};
 
 void putLe16(uint8_t* p, uint16_t v) {
   p[0] = uint8_t(v);
@@ -410,6 +411,12 @@ bool peSetResources(Bytes& image, const std::vector<PeResource>& resources, std:
 
   out.resize(keptEnd);
   if (dropLast) std::memset(out.data() + newHeaderAt, 0, kSectionHeaderSize);
+  // A linker's resource section left in place is renamed, so that tools
+  // which look for ".rsrc" by name show the resources in force.
+  if (oldSection != nullptr && !dropLast &&
+      std::memcmp(out.data() + oldSection->headerAt, kResourceSectionName, 8) == 0) {
+    std::memcpy(out.data() + oldSection->headerAt, kOldResourceSectionName, 8);
+  }
   out.resize(size_t(rawOffset), 0);
   out.insert(out.end(), section.begin(), section.end());
   out.resize(size_t(rawOffset + rawSize), 0);

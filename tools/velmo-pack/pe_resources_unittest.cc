@@ -130,6 +130,15 @@ TEST(PeResourcesTest, KeepsEveryOtherResourceAndReplacesTheSameTypeAndId) {
   // languages (code page 1252 on one) is carried over into the new section.
   Bytes linked = tinyPe();
   const size_t sec = 0x200;
+  std::memcpy(&linked[0x44 + 20 + 240], ".rsrc\0\0", 8);
+  // ... followed by a .reloc section, as a linker lays them out.
+  linked.resize(0x600, 0);
+  linked[0x46] = 2;
+  std::memcpy(&linked[0x44 + 20 + 240 + 40], ".reloc\0", 8);
+  put32(linked, 0x44 + 20 + 240 + 40 + 8, 0x10);
+  put32(linked, 0x44 + 20 + 240 + 40 + 12, 0x2000);
+  put32(linked, 0x44 + 20 + 240 + 40 + 16, 0x200);
+  put32(linked, 0x44 + 20 + 240 + 40 + 20, 0x400);
   put32(linked, 0x44 + 20 + 112 + 16, 0x1000);
   put32(linked, 0x44 + 20 + 112 + 20, 0x200);
   auto dir = [&](size_t at, uint16_t named, uint16_t ids) {
@@ -157,10 +166,13 @@ TEST(PeResourcesTest, KeepsEveryOtherResourceAndReplacesTheSameTypeAndId) {
   std::memcpy(&linked[sec + 0xA0], "en-u", 4);
   std::memcpy(&linked[sec + 0xA8], "jaj", 3);
   ASSERT_TRUE(peSetResources(linked, {{10, 101, Bytes(5, 1)}}, error)) << error;
-  EXPECT_EQ(readLe16(&linked[0x46]), 2);
+  EXPECT_EQ(readLe16(&linked[0x46]), 3);
   EXPECT_EQ(found(linked, 101).size(), 5u);
+  // The linker's section stays, renamed; the new one is the only ".rsrc".
+  EXPECT_EQ(std::memcmp(&linked[0x44 + 20 + 240], ".oldrsrc", 8), 0);
+  EXPECT_EQ(std::memcmp(&linked[0x44 + 20 + 240 + 80], ".rsrc\0\0", 8), 0);
   // Walk the new tree by hand: root has the named type first, then RT_RCDATA.
-  const size_t newSec = readLe32(&linked[0x44 + 20 + 240 + 40 + 20]);
+  const size_t newSec = readLe32(&linked[0x44 + 20 + 240 + 80 + 20]);
   const uint8_t* root = &linked[newSec];
   ASSERT_EQ(readLe16(root + 12), 1);
   ASSERT_EQ(readLe16(root + 14), 1);
@@ -170,7 +182,7 @@ TEST(PeResourcesTest, KeepsEveryOtherResourceAndReplacesTheSameTypeAndId) {
   const uint8_t* names = &linked[newSec + (readLe32(root + 20) & 0x7FFFFFFF)];
   const uint8_t* languages = &linked[newSec + (readLe32(names + 20) & 0x7FFFFFFF)];
   ASSERT_EQ(readLe16(languages + 14), 2);
-  const uint32_t rsrcRva = readLe32(&linked[0x44 + 20 + 240 + 40 + 12]);
+  const uint32_t rsrcRva = readLe32(&linked[0x44 + 20 + 240 + 80 + 12]);
   const char* expected[] = {"en-u", "jaj"};
   const uint32_t codePages[] = {1252, 0};
   for (int i = 0; i < 2; ++i) {
