@@ -7,6 +7,7 @@
 #include "common/crc32.h"
 #include "patch/lzma_raw.h"
 #include "patch/pa30.h"
+#include "velmo-pack/pa30_create.h"
 #include "patch/unityweb.h"
 #include "velmo-pack/source_records.h"
 #include "velmo-pack/tool_io.h"

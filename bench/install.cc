@@ -16,6 +16,7 @@
 
 #include "common/utf8.h"
 #include "install/build_pipeline.h"
+#include "install/install_driver.h"
 #include "install/install_job.h"
 #include "patch/lzma_raw.h"
 #include "patch/unityweb.h"
@@ -120,7 +121,7 @@ int main(int argc, char** argv) {
     InstallState state;
     InstallContext job{&pack, &source, &options, &state, L"", nullptr};
     auto t1 = Clock::now();
-    bool ok = runInstallJob(job);
+    bool ok = runInstallHere(job);
     double wall = std::chrono::duration<double>(Clock::now() - t1).count();
     closeXapk(source);
     total = state.bytesTotal;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "patch/pa30.h"
+#include "velmo-pack/pa30_create.h"
 
 using namespace velmo;
 

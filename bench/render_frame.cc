@@ -6,9 +6,9 @@
 #include <cstdio>
 
 #ifdef _WIN32
-#include "ui/gdiplus_painter.h"
+#include "ui/gdiplus/gdiplus_painter.h"
 #else
-#include "ui/cairo_painter.h"
+#include "ui/cairo/cairo_painter.h"
 #endif
 #include "ui/wizard_paint.h"
 #include "velmo-pack/tool_io.h"
@@ -32,17 +32,15 @@ int main(int argc, char** argv) {
   state.screen = WizardScreen::Installing;
   InstallOptions options;
   options.destinationFolder = L"/home/player/Games/Harrowmere";
-  InstallState install;
-  install.bytesTotal = 241564748;
-  install.bytesDone = 99000000;
-  install.jobRunning = true;
-  install.currentFile = L"VELMO_Data\\StreamingAssets\\COMBG01A.unity3d";
-  WizardStartupValues values;
-  values.packHasBundles = true;
+  state.shown.bytesTotal = 241564748;
+  state.shown.bytesDone = 99000000;
+  state.shown.jobRunning = true;
+  state.shown.currentFile = L"VELMO_Data\\StreamingAssets\\COMBG01A.unity3d";
+  state.shown.packHasBundles = true;
   const int frames = 300;
-  paintWizard(g, state, options, install, values, 0.033f, 0);  // creates the back buffer
+  paintWizard(g, state, options, 0.033f, 0);  // creates the back buffer
   t0 = std::chrono::steady_clock::now();
-  for (int i = 0; i < frames; ++i) paintWizard(g, state, options, install, values, 0.033f, uint32_t(i * 33));
+  for (int i = 0; i < frames; ++i) paintWizard(g, state, options, 0.033f, uint32_t(i * 33));
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() / frames;
   std::printf("set-up %.1f ms; one installing frame %.2f ms (%.0f%% of a 33 ms frame)%s\n", setup, ms, ms / 33 * 100,
               art.empty() ? " without strip art" : "");

@@ -1,22 +1,23 @@
 # The Windows patcher and the portable unit tests cross-built, run under
 # Wine by ctest (each test binary once: one Wine start per binary).
-# The shell actions and the music device the window uses.
-add_library(velmo_win32_desktop STATIC src/ui/win32_desktop.cc src/audio/waveout_music_output.cc)
-target_link_libraries(velmo_win32_desktop PUBLIC velmo_core ole32 uuid shell32)
 # The GDI+ painter the window draws with.
-add_library(velmo_gdiplus STATIC src/ui/gdiplus_painter.cc)
-target_link_libraries(velmo_gdiplus PUBLIC velmo_uicore velmo_core shlwapi ole32 gdi32)
+velmo_sources(GDIPLUS_SOURCES src/ui/gdiplus)
+add_library(velmo_ui_gdiplus STATIC ${GDIPLUS_SOURCES})
+target_link_libraries(velmo_ui_gdiplus PUBLIC velmo_uicore velmo_core shlwapi ole32 gdi32)
+# The user32 window with the shell actions it uses, and the waveOut music
+# output.
+velmo_sources(WIN32_UI_SOURCES src/ui/win32 src/audio/waveout)
+add_library(velmo_ui_win32 STATIC ${WIN32_UI_SOURCES})
+target_link_libraries(velmo_ui_win32 PUBLIC velmo_ui_gdiplus velmo_uicore velmo_core ole32 uuid shell32 user32)
 
-file(GLOB WIN_BACKEND_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/ui/win32_*.cc)
-list(FILTER WIN_BACKEND_SOURCES EXCLUDE REGEX "_unittest\\.cc$|/win32_desktop\\.cc$")
 # The manifest and version block, from the project's version.
 set(VELMO_VERSION_QUAD "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
 set(VELMO_MANIFEST_FILE "${CMAKE_BINARY_DIR}/patcher.manifest")
 configure_file(${CMAKE_SOURCE_DIR}/src/app/win32/patcher.manifest ${VELMO_MANIFEST_FILE} @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/src/app/win32/patcher.rc.in ${CMAKE_BINARY_DIR}/patcher.rc @ONLY)
-add_executable(velmo-patcher WIN32 src/app/main.cc ${WIN_BACKEND_SOURCES} ${CMAKE_BINARY_DIR}/patcher.rc)
+add_executable(velmo-patcher WIN32 src/app/main.cc ${CMAKE_BINARY_DIR}/patcher.rc)
 set_target_properties(velmo-patcher PROPERTIES OUTPUT_NAME "VELMO Patcher")
-target_link_libraries(velmo-patcher PRIVATE velmo_gdiplus velmo_win32_desktop velmo_uicore velmo_core user32)
+target_link_libraries(velmo-patcher PRIVATE velmo_app velmo_ui_win32 velmo_ui_gdiplus velmo_uicore velmo_core)
 # A release carries no symbols; the pack is added afterwards as resources.
 target_link_options(velmo-patcher PRIVATE -s)
 
@@ -28,14 +29,14 @@ string(REPLACE "/" "\\\\" VELMO_WIN_VECTORS_DIR "Z:${VELMO_VECTORS_DIR}")
 string(REPLACE "/" "\\\\" VELMO_WIN_SOURCE_DIR "Z:${CMAKE_SOURCE_DIR}")
 string(REPLACE "/" "\\\\" VELMO_WIN_BINARY_DIR "Z:${CMAKE_BINARY_DIR}")
 
-# The small demo game with plain items (Wine's Compression API has no LZMS),
-# made by the build machine's own demo-game tool, with the Windows patcher
-# carrying its pack.
+# The small demo game as it ships (LZMS items beside plain ones; under Wine
+# our own decoder reads them), made by the build machine's own demo-game
+# tool, with the Windows patcher carrying its pack.
 set(VELMO_HOST_BUILD_DIR "${CMAKE_SOURCE_DIR}/build" CACHE PATH "The native build whose tools make the test data")
-set(WIN_DEMO_DIR "${CMAKE_BINARY_DIR}/demo-plain")
+set(WIN_DEMO_DIR "${CMAKE_BINARY_DIR}/demo")
 string(REPLACE "/" "\\\\" VELMO_WIN_DEMO_DIR "Z:${WIN_DEMO_DIR}")
 add_test(NAME wine_demo_game
-         COMMAND sh -c "rm -rf \"$1\" && \"$2\" \"$1\" --scale small --plain --patcher \"$3\""
+         COMMAND sh -c "rm -rf \"$1\" && \"$2\" \"$1\" --scale small --patcher \"$3\""
                  sh ${WIN_DEMO_DIR} ${VELMO_HOST_BUILD_DIR}/velmo-demo-game $<TARGET_FILE:velmo-patcher>)
 set_tests_properties(wine_demo_game PROPERTIES FIXTURES_SETUP win_demo)
 
@@ -49,20 +50,27 @@ set(WIN_SKIP_platform "RemoveTree.DeletesDepthFirstButNeverFollowsLinks")
 set(WIN_SKIP_install "InstallJobTest.AStagingFolderThatIsALinkIsRemovedAsALink:MoveTreeInto.ChecksEveryTargetFirstAndChangesNothingWhenKindsDiffer:MoveTreeInto.MergesReplacingFilesAndKeepingOthers:InstallJobTest.AFailingWriteNamesTheFullPathAndLeavesNothing")
 set(WIN_SKIP_xapk "ZipReaderTest.OpensPathsWithNonAsciiCharacters:XapkTest.CancelAndFullDiskDeleteThePartialFile:XapkTest.TemporarySpaceIsCheckedWhenItCanBe")
 file(GLOB support CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cc)
+string(REPLACE "/" "\\\\" VELMO_WIN_HOST_BUILD_DIR "Z:${VELMO_HOST_BUILD_DIR}")
+# Where a test program finds the sources, the vectors, its build and the
+# prepared demo game, as Wine sees them.
+function(velmo_win_test target)
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_compile_definitions(${target} PRIVATE
+    VELMO_SOURCE_DIR="${VELMO_WIN_SOURCE_DIR}"
+    VELMO_VECTORS_DIR="${VELMO_WIN_VECTORS_DIR}"
+    VELMO_BINARY_DIR="${VELMO_WIN_BINARY_DIR}"
+    VELMO_HOST_BUILD_DIR="${VELMO_WIN_HOST_BUILD_DIR}"
+    VELMO_PREBUILT_DEMO_DIR="${VELMO_WIN_DEMO_DIR}")
+endfunction()
 foreach(group ${WIN_TEST_GROUPS})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${group}/*_unittest.cc)
   if(NOT srcs)
     continue()
   endif()
   add_executable(velmo_tests_${group} ${srcs} ${support})
-  target_include_directories(velmo_tests_${group} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-  target_link_libraries(velmo_tests_${group} PRIVATE velmo_packtool velmo_uicore velmo_core ZLIB::ZLIB GTest::gtest_main
-    GTest::gmock)
-  target_compile_definitions(velmo_tests_${group} PRIVATE
-    VELMO_SOURCE_DIR="${VELMO_WIN_SOURCE_DIR}"
-    VELMO_VECTORS_DIR="${VELMO_WIN_VECTORS_DIR}"
-    VELMO_BINARY_DIR="${VELMO_WIN_BINARY_DIR}"
-    VELMO_PREBUILT_DEMO_DIR="${VELMO_WIN_DEMO_DIR}")
+  velmo_win_test(velmo_tests_${group})
+  target_link_libraries(velmo_tests_${group} PRIVATE velmo_app velmo_packtool velmo_uicore velmo_core ZLIB::ZLIB
+    GTest::gtest_main GTest::gmock)
   add_test(NAME wine_velmo_tests_${group}
            COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix
                    $<TARGET_FILE:velmo_tests_${group}> --gtest_brief=1 --gtest_filter=-${WIN_SKIP_${group}})
@@ -72,17 +80,11 @@ endforeach()
 # The GDI+ painter's pixels, and every wizard frame it draws set against the
 # host build's Cairo renders of the same states (written by the native
 # tests, which `make test` runs first).
-string(REPLACE "/" "\\\\" VELMO_WIN_HOST_BUILD_DIR "Z:${VELMO_HOST_BUILD_DIR}")
-add_executable(velmo_tests_gdiplus src/ui/gdiplus_painter_unittest.cc src/ui/gdiplus_frames_unittest.cc ${support})
-target_include_directories(velmo_tests_gdiplus PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(velmo_tests_gdiplus PRIVATE velmo_gdiplus velmo_packtool velmo_uicore velmo_core ZLIB::ZLIB
+file(GLOB gdiplus_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/ui/gdiplus/*_unittest.cc)
+add_executable(velmo_tests_gdiplus ${gdiplus_tests} ${support})
+velmo_win_test(velmo_tests_gdiplus)
+target_link_libraries(velmo_tests_gdiplus PRIVATE velmo_ui_gdiplus velmo_packtool velmo_uicore velmo_core ZLIB::ZLIB
   GTest::gtest_main GTest::gmock)
-target_compile_definitions(velmo_tests_gdiplus PRIVATE
-  VELMO_SOURCE_DIR="${VELMO_WIN_SOURCE_DIR}"
-  VELMO_VECTORS_DIR="${VELMO_WIN_VECTORS_DIR}"
-  VELMO_BINARY_DIR="${VELMO_WIN_BINARY_DIR}"
-  VELMO_HOST_BUILD_DIR="${VELMO_WIN_HOST_BUILD_DIR}"
-  VELMO_PREBUILT_DEMO_DIR="${VELMO_WIN_DEMO_DIR}")
 add_test(NAME wine_velmo_tests_gdiplus
          COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix
                  $<TARGET_FILE:velmo_tests_gdiplus> --gtest_brief=1)
@@ -90,20 +92,16 @@ set_tests_properties(wine_velmo_tests_gdiplus PROPERTIES TIMEOUT 600)
 
 # The GDI+ frame time (run by hand under Wine, like the native benchmarks).
 add_executable(bench_render_frame EXCLUDE_FROM_ALL bench/render_frame.cc)
-target_link_libraries(bench_render_frame PRIVATE velmo_gdiplus velmo_packtool velmo_uicore velmo_core)
+target_link_libraries(bench_render_frame PRIVATE velmo_ui_gdiplus velmo_packtool velmo_uicore velmo_core)
 
 # The shell actions and the waveOut device on Wine's shell32 and WINMM;
 # write_cwd.exe stands in for the game that "Play now" starts.
 add_executable(write_cwd tests/win32/write_cwd.c)
-add_executable(velmo_tests_win32 src/ui/win32_desktop_unittest.cc src/ui/win32_program_icon_unittest.cc
-               src/audio/waveout_music_output_unittest.cc tests/support/test_util.cc)
-target_include_directories(velmo_tests_win32 PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(velmo_tests_win32 PRIVATE velmo_win32_desktop velmo_uicore GTest::gtest_main)
-target_compile_definitions(velmo_tests_win32 PRIVATE
-  VELMO_SOURCE_DIR="${VELMO_WIN_SOURCE_DIR}"
-  VELMO_VECTORS_DIR="${VELMO_WIN_VECTORS_DIR}"
-  VELMO_BINARY_DIR="${VELMO_WIN_BINARY_DIR}"
-  VELMO_PREBUILT_DEMO_DIR="${VELMO_WIN_DEMO_DIR}")
+file(GLOB win32_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/ui/win32/*_unittest.cc
+  ${CMAKE_SOURCE_DIR}/src/audio/waveout/*_unittest.cc)
+add_executable(velmo_tests_win32 ${win32_tests} tests/support/test_util.cc)
+velmo_win_test(velmo_tests_win32)
+target_link_libraries(velmo_tests_win32 PRIVATE velmo_ui_win32 velmo_uicore GTest::gtest_main)
 add_dependencies(velmo_tests_win32 write_cwd)
 add_test(NAME wine_velmo_tests_win32
          COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix
@@ -120,7 +118,7 @@ set_tests_properties(wine_velmo_tests_win32 wine_velmo_tests_win32_sound PROPERT
 set_tests_properties(wine_velmo_tests_win32 PROPERTIES FIXTURES_REQUIRED win_demo)
 add_executable(choose_dialog tests/win32/choose_dialog.cc)
 target_link_options(choose_dialog PRIVATE -municode)
-target_link_libraries(choose_dialog PRIVATE velmo_win32_desktop)
+target_link_libraries(choose_dialog PRIVATE velmo_ui_win32)
 # The dialogs driven by keyboard under Wine on a virtual X server (skips
 # itself without xvfb-run); its own prefix, one run at a time.
 add_test(NAME wizard_wine_dialogs
@@ -132,7 +130,7 @@ set_tests_properties(wizard_wine_install PROPERTIES TIMEOUT 420 RESOURCE_LOCK wi
 # Whether screenshots of the wizard show a text on its failed screen, with the
 # reference painted by GDI+ (the window's fonts under Wine).
 add_executable(failed_text_check tests/wizard/failed_text_check.cc)
-target_link_libraries(failed_text_check PRIVATE velmo_gdiplus velmo_uicore velmo_core)
+target_link_libraries(failed_text_check PRIVATE velmo_ui_gdiplus velmo_uicore velmo_core)
 # Held installs (the native build's gated_writes library preloaded into Wine):
 # a cancelled one and a window closed mid-install.
 foreach(run cancel close)

@@ -3,8 +3,8 @@
 # the Windows test kit in WIN_BUILD/velmo-windows-tests (and, with --zip,
 # WIN_BUILD/velmo-windows-tests.zip): every Windows test program, the genuine
 # vectors, LZMS buffers written by our pack tool, the small demo game with an
-# LZMS pack and its expected tree, the plain demo game and the reference
-# renders the unit tests read, and run-tests.cmd.
+# LZMS pack and its expected tree (which the unit tests read too), the
+# reference renders, and run-tests.cmd.
 set -eu
 WIN=$(cd "${1:?usage: make-windows-kit.sh WIN_BUILD HOST_BUILD VECTORS_DIR [--zip]}" && pwd)
 HOST=$(cd "${2:?}" && pwd)
@@ -40,8 +40,6 @@ sed 's/$/\r/' "$SRC/tests/kit/run-tests.cmd" > "$KIT/run-tests.cmd"
 sed 's/$/\r/' "$SRC/tests/kit/README.txt" > "$KIT/README.txt"
 cp -r "$VECTORS" "$KIT/vectors"
 cp -r "$DATA/demo" "$DATA/lzms" "$KIT/"
-cp -r "$WIN/demo-plain" "$KIT/demo-plain"
-rm -rf "$KIT/demo-plain/pack-src"
 if [ -d "$HOST/wizard-frames" ]; then
   mkdir -p "$KIT/host/wizard-frames"
   cp "$HOST"/wizard-frames/*.png "$HOST"/wizard-frames/*.textmask "$KIT/host/wizard-frames/"

@@ -1,11 +1,11 @@
 #!/bin/sh
 # wine-wizard-screenshot.sh WIN_BUILD_DIR: starts the Windows wizard (with the
-# plain demo pack embedded and its XAPK pre-filled) under Wine on a private
+# demo pack embedded and its XAPK pre-filled) under Wine on a private
 # X server and keeps a picture of the first screen as
 # WIN_BUILD_DIR/wizard-screens/first.png. Needs xvfb-run and ImageMagick.
 set -e
 build=$(cd "$1" && pwd)
-demo="$build/demo-plain"
+demo="$build/demo"
 out="$build/wizard-screens"
 mkdir -p "$out"
 [ -f "$demo/pack.bin" ] || { echo "no demo game in $demo (ctest -R wine_demo_game makes it)"; exit 1; }

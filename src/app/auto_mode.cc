@@ -1,8 +1,7 @@
 #include "app/auto_mode.h"
 
 #include "common/utf8.h"
-#include "install/install_job.h"
-#include "xapk/xapk_extract.h"
+#include "install/install_driver.h"
 #include "platform/platform.h"
 
 namespace velmo {
@@ -26,27 +25,13 @@ int runAutoMode(Startup& startup, InstallState& state) {
   if (cl.xapkPath.empty() || cl.destinationFolder.empty()) return finish(kUsageText, 1);
   static XapkSource source;
   std::wstring text;
-  if (!openXapk(source, startup.pack, cl.xapkPath, text)) {
-    // A failed open can leave its temporary folder and partial copies;
-    // nothing else will remove them before the process ends.
-    closeXapk(source);
-    return finish(text, 1);
-  }
-  if (!verifyXapkFingerprint(source, startup.pack, text)) {
-    writeAutoLog(startup.exeDirectory, text);
-    closeXapk(source);
-    return 1;
-  }
+  // A failed open or check leaves no temporary folder or partial copies.
+  if (!openAndCheckXapk(source, startup.pack, cl.xapkPath, text)) return finish(text, 1);
   InstallOptions options;
-  options.xapkPath = cl.xapkPath;
   options.destinationFolder = cl.destinationFolder;
   InstallContext job;
-  job.pack = &startup.pack;
-  job.source = &source;
-  job.options = &options;
-  job.state = &state;
-  state.cancelRequested = false;
-  bool ok = runInstallJob(job);
+  bindInstallJob(job, startup.pack, source, options, state);
+  bool ok = runInstallHere(job);
   writeAutoLog(startup.exeDirectory, ok ? std::wstring(L"OK") : copyErrorText(state));
   closeXapk(source);
   return ok ? 0 : 1;

@@ -31,5 +31,5 @@ int main(int argc, char** argv) {
   static InstallState state;
   runStartup(args, startup);
   if (startup.commandLine.autoMode) return runAutoMode(startup, state);
-  return runWizard(startup, state);
+  return runWizard(startup, startup.commandLine.xapkPath, startup.commandLine.destinationFolder, state);
 }

@@ -292,7 +292,7 @@ bool buildEntries(InstallContext& job, uint32_t cancelAfter, const PipelineLimit
   }
 
   if (p.state.cancelRequested) {
-    message = L"Cancelled.";
+    message = kCancelledText;
     return false;
   }
   if (p.firstFailure.load() != SIZE_MAX) {

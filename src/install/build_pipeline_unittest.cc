@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
 
 #include "common/utf8.h"
+#include "install/install_driver.h"
+#include "patch/bundle_patch.h"
+#include "patch/lzma_raw.h"
+#include "platform/platform.h"
 #include "support/patch_fixture.h"
 #include "velmo-pack/source_records.h"
 
@@ -22,14 +25,16 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace velmo::test;
-using Clock = std::chrono::steady_clock;
 
 // Bundles (and a delta) in an OBB, built by the job with a chosen number of
 // workers through VELMO_THREADS.
 class BuildPipelineTest : public ::testing::Test {
  protected:
   void SetUp() override { f.layout.apkEntries = {{"assets/unused", {1}, true}}; }
-  void TearDown() override { ::unsetenv("VELMO_THREADS"); }
+  void TearDown() override {
+    ::unsetenv("VELMO_THREADS");
+    ::unsetenv("VELMO_CANCEL_MS");
+  }
   // A bundle whose payload the record changes a little; returns the record.
   PackEntry& addBundle(const std::string& name, Bytes payload) {
     Bytes target = payload;
@@ -62,8 +67,8 @@ class BuildPipelineTest : public ::testing::Test {
   bool run(const std::string& dest, unsigned workers) {
     ::setenv("VELMO_THREADS", std::to_string(workers).c_str(), 1);
     options.destinationFolder = wide(f.dir / dest);
-    job.pack = &f.pack, job.source = &f.source, job.options = &options, job.state = &state;
-    return runInstallJob(job);
+    bindInstallJob(job, f.pack, f.source, options, state);
+    return runInstallHere(job);
   }
   std::string built(const std::string& dest, const std::string& name) {
     return f.dir / (dest + "/VELMO_Data/StreamingAssets/" + name);
@@ -109,37 +114,55 @@ TEST_F(BuildPipelineTest, TheFirstFailureInDirectoryOrderIsReportedWhileBothFail
   }
 }
 
-TEST_F(BuildPipelineTest, ACancelInTheMiddleOfABundleStopsTheJobWithin100ms) {
+// Stands in for the Cancel press at an exact point of a bundle. The job
+// reads its cancel-after clock at every progress poll (VELMO_CANCEL_MS set
+// far out), so the clock can set the flag from inside one poll once the bar
+// has passed the mark: the next poll is then the first to see it.
+struct CancelPress {
+  static inline InstallState* state = nullptr;
+  static inline uint64_t mark = 0;
+  static inline std::atomic<bool> pressed{false};
+  static inline std::atomic<uint64_t> doneAtPress{0};
+  static uint32_t tick() {
+    if (state->bytesDone.load() >= mark && !pressed.exchange(true)) {
+      state->cancelRequested = true;
+      doneAtPress = state->bytesDone.load();
+    }
+    return nativePlatform().tickCount();
+  }
+};
+
+TEST_F(BuildPipelineTest, ACancelInTheMiddleOfABundleStopsItsEncodeAtTheNextPoll) {
   addBundle("slow.unity3d", gameLikePayload(6000000, 5));
   ASSERT_TRUE(f.open());
-  const uint64_t size = f.pack.entries.back().size;
+  const PackEntry& bundle = f.pack.entries.back();
+  const uint64_t size = bundle.size;
+  // One poll of the encoder, in the bar's bytes (rounded up).
+  const uint64_t units = bundleWorkUnits(bundle);
+  const uint64_t pollBytes = (uint64_t(kLzmaEncodeStep) * size + units - 1) / units + 1;
+  PlatformOps ops = nativePlatform();
+  ops.tickCount = CancelPress::tick;
+  ScopedPlatformOverride clock(ops);
+  ::setenv("VELMO_CANCEL_MS", "2000000000", 1);
   for (unsigned workers : {1u, 2u}) {
     std::string dest = "game" + std::to_string(workers);
-    bool ok = true;
-    std::atomic<bool> done{false};
-    state.bytesDone = 0;
-    state.cancelRequested = false;  // the caller clears it before a job, as Install does
-    std::thread worker([&] {
-      ok = run(dest, workers);
-      done = true;
-    });
-    // Mid-bundle: the bar has moved into the bundle but the bundle is not built.
-    auto deadline = Clock::now() + std::chrono::seconds(60);
-    while (!done && state.bytesDone.load() < size / 2 && Clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ASSERT_FALSE(done) << "the bundle finished before it could be cancelled: " << ok << " " << toUtf8(copyErrorText(state));
-    EXPECT_GT(state.bytesDone.load(), 0u);
-    auto asked = Clock::now();
-    state.cancelRequested = true;
-    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count();
-    worker.join();
+    state.bytesDone = 0;  // the job's start reads the clock before it resets the count
+    // Three quarters of the bundle's units: the decode is behind, the re-encode half done.
+    CancelPress::state = &state;
+    CancelPress::mark = size * 3 / 4;
+    CancelPress::pressed = false;
+    bool ok = run(dest, workers);
+    ASSERT_TRUE(CancelPress::pressed) << "the bundle finished before it could be cancelled: " << ok << " "
+                                      << toUtf8(copyErrorText(state));
     EXPECT_FALSE(ok);
-    EXPECT_LE(took, 100) << workers << " workers";
+    EXPECT_GT(CancelPress::doneAtPress.load(), 0u);
+    // At most the one poll after the press went on, and the bundle never completed.
+    EXPECT_LE(state.bytesDone.load() - CancelPress::doneAtPress.load(), pollBytes) << workers << " workers";
+    EXPECT_LT(state.bytesDone.load(), size) << workers << " workers";
     EXPECT_EQ(copyErrorText(state), L"Cancelled.");
     EXPECT_FALSE(fs::exists(f.dir / dest));
   }
+  ::unsetenv("VELMO_CANCEL_MS");
 }
 
 TEST(BuildPipeline, LargestBundlesStartFirstAndTheWorkerCountComesFromTheEnvironment) {

@@ -44,7 +44,7 @@ bool buildPatchedEntry(const PatchPack& pack, const PackEntry& entry, const Entr
   // Nothing more is written once the job stops.
   auto stopped = [&] {
     if (keepGoing(progress, 0)) return false;
-    message = L"Cancelled.";
+    message = kCancelledText;
     return true;
   };
   if (entry.kind == BundlePatch) {

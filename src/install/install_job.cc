@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/progress.h"
 #include "common/size_text.h"
 #include "install/build_pipeline.h"
 #include "install/folder_ops.h"
@@ -59,17 +60,11 @@ void cleanupAfterFailure(InstallContext& job, bool destinationCreated) {
 bool runInstallJob(InstallContext& job) {
   InstallState& state = *job.state;
   const InstallOptions& options = *job.options;
-  const PatchPack& pack = *job.pack;
   const PlatformOps& os = platform();
   const std::wstring& dest = options.destinationFolder;
 
-  // cancelRequested is cleared by whoever starts the job, before it starts:
-  // a Cancel pressed right after Install must not be lost.
-  setErrorText(state, L"");
-  state.jobRunning = true;
-  state.startTick = os.tickCount();
-  state.bytesTotal = planInstallBytes(pack, options);
-  state.bytesDone = 0;
+  // The state was reset for this job before it started (beginInstallJob),
+  // so a Cancel pressed right after Install is not lost.
 
   bool created = !os.pathExists(dest);
   if (!createDirectoryChain(dest)) return setErrorText(state, L"Could not create the folder\n" + dest);
@@ -97,7 +92,7 @@ bool runInstallJob(InstallContext& job) {
 
   std::wstring message;
   if (!buildEntries(job, cancelAfter, pipelineLimits(), message)) return failWith(message);
-  if (state.cancelRequested) return failWith(L"Cancelled.");
+  if (state.cancelRequested) return failWith(kCancelledText);
 
   // Every staged file reaches the disk before anything is moved (the move
   // flushes the folders it changed), so that a crash right after success

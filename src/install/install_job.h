@@ -17,8 +17,8 @@ constexpr wchar_t kCancelAfterEnv[] = L"VELMO_CANCEL_MS";
 constexpr wchar_t kStripArtName[] = L"VELMO_Data\\StreamingAssets\\bg.png";
 constexpr wchar_t kLauncherName[] = L"VELMO-1080p.bat";
 
+// What the job reads; the XAPK itself comes already opened and checked.
 struct InstallOptions {
-  std::wstring xapkPath;
   std::wstring destinationFolder;
   bool useStripArt = true;
   bool createLauncher = true;
@@ -42,6 +42,8 @@ bool skippedByOptions(const PackEntry& entry, const InstallOptions& options);
 bool isInstallable(uint32_t kind);
 // Bytes the job will produce with the given options.
 uint64_t planInstallBytes(const PatchPack& pack, const InstallOptions& options);
+// Runs a job whose shared state was reset for it (install_driver.h starts
+// every job).
 bool runInstallJob(InstallContext& job);
 void cleanupAfterFailure(InstallContext& job, bool destinationCreated);
 // The worker: runs the job, clears jobRunning, sets exitCode, announces the end.

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "app/auto_mode.h"
+#include "install/install_driver.h"
 #include "common/size_text.h"
 #include "common/utf8.h"
 #include "support/demo_fixture.h"
@@ -74,7 +74,7 @@ class InstallJobTest : public ::testing::Test {
 
 TEST_F(InstallJobTest, CountsExactlyTheBytesItBuilds) {
   EXPECT_EQ(planInstallBytes(pack, options), expectedBytes());
-  ASSERT_TRUE(runInstallJob(job)) << toUtf8(copyErrorText(state));
+  ASSERT_TRUE(runInstallHere(job)) << toUtf8(copyErrorText(state));
   EXPECT_EQ(state.bytesTotal.load(), expectedBytes());
   EXPECT_EQ(state.bytesDone.load(), state.bytesTotal.load());
   EXPECT_TRUE(job.stagingPath.empty());
@@ -85,7 +85,7 @@ TEST_F(InstallJobTest, OptionsOffLeaveOutExactlyTheirFile) {
   options.createLauncher = false;
   uint64_t planned = planInstallBytes(pack, options);
   EXPECT_EQ(planned, expectedBytes({"VELMO_Data/StreamingAssets/bg.png", "VELMO-1080p.bat"}));
-  ASSERT_TRUE(runInstallJob(job)) << toUtf8(copyErrorText(state));
+  ASSERT_TRUE(runInstallHere(job)) << toUtf8(copyErrorText(state));
   EXPECT_EQ(state.bytesDone.load(), planned);
   EXPECT_FALSE(exists(out / "game/VELMO_Data/StreamingAssets/bg.png"));
   EXPECT_FALSE(exists(out / "game/VELMO-1080p.bat"));
@@ -98,12 +98,12 @@ TEST_F(InstallJobTest, FreeSpaceNeedsThePlanPlusTheMargin) {
   ScopedPlatformOverride seam(ops);
   uint64_t planned = planInstallBytes(pack, options);
   gFreeBytes = planned + kFreeSpaceMargin - 1;
-  EXPECT_FALSE(runInstallJob(job));
+  EXPECT_FALSE(runInstallHere(job));
   EXPECT_EQ(copyErrorText(state), L"Not enough free space on that drive.\nVELMO needs " + formatSize(planned) + L"; " +
                                       formatSize(gFreeBytes) + L" are free.");
   EXPECT_FALSE(exists(out / "game"));  // created by the job, removed again
   gFreeBytes = planned + kFreeSpaceMargin;
-  EXPECT_TRUE(runInstallJob(job)) << toUtf8(copyErrorText(state));
+  EXPECT_TRUE(runInstallHere(job)) << toUtf8(copyErrorText(state));
 }
 
 TEST_F(InstallJobTest, AFailingWriteNamesTheFullPathAndLeavesNothing) {
@@ -113,44 +113,11 @@ TEST_F(InstallJobTest, AFailingWriteNamesTheFullPathAndLeavesNothing) {
   PlatformOps ops = nativePlatform();
   ops.createFile = createFailingFor;
   ScopedPlatformOverride seam(ops);
-  EXPECT_FALSE(runInstallJob(job));
+  EXPECT_FALSE(runInstallHere(job));
   EXPECT_EQ(copyErrorText(state),
             L"Could not write\n" + joinPath(joinPath(options.destinationFolder, L".velmo-staging"), L"VELMO.exe"));
   EXPECT_EQ(readText(out / "Spiele/Éternité/keep.txt"), "mine");  // a destination that existed stays
   EXPECT_FALSE(exists(out / "Spiele/Éternité/.velmo-staging"));
-}
-
-TEST_F(InstallJobTest, AutoModeLogsUtf8AndStaysSilentWhenTheLogCannotBeWritten) {
-  closeXapk(source);
-  Startup startup;
-  startup.exeDirectory = wide(out.path());
-  startup.pack = pack;
-  startup.commandLine = {true, wide(demo + "/harrowmere-1.0.7.xapk"), wide(out / "Jeu é")};
-  PlatformOps ops = nativePlatform();
-  ops.createFile = [](const std::wstring& path) {
-    return toUtf8(path).ends_with("VELMO.exe") ? kInvalidFile : nativePlatform().createFile(path);
-  };
-  {
-    ScopedPlatformOverride seam(ops);
-    EXPECT_EQ(runAutoMode(startup, state), 1);
-  }
-  EXPECT_EQ(readText(out / "patcher-auto.txt"),
-            "Could not write\n" + toUtf8(joinPath(joinPath(wide(out / "Jeu é"), L".velmo-staging"), L"VELMO.exe")));
-
-  fs::remove(out / "patcher-auto.txt");
-  ops.createFile = createFailingFor;  // the log cannot be created either
-  {
-    ScopedPlatformOverride seam(ops);
-    EXPECT_EQ(runAutoMode(startup, state), 1);
-  }
-  EXPECT_FALSE(exists(out / "patcher-auto.txt"));
-  startup.commandLine.destinationFolder = wide(out / "ok");
-  ops.createFile = [](const std::wstring& path) {
-    return toUtf8(path).ends_with("patcher-auto.txt") ? kInvalidFile : nativePlatform().createFile(path);
-  };
-  ScopedPlatformOverride seam(ops);
-  EXPECT_EQ(runAutoMode(startup, state), 0);
-  EXPECT_FALSE(exists(out / "patcher-auto.txt"));
 }
 
 TEST_F(InstallJobTest, AStagingFolderThatIsALinkIsRemovedAsALink) {
@@ -158,7 +125,7 @@ TEST_F(InstallJobTest, AStagingFolderThatIsALinkIsRemovedAsALink) {
   writeText(out / "victim/precious.txt", "keep me");
   fs::create_directories(out / "game");
   fs::create_directory_symlink(out / "victim", out / "game/.velmo-staging");
-  ASSERT_TRUE(runInstallJob(job)) << toUtf8(copyErrorText(state));
+  ASSERT_TRUE(runInstallHere(job)) << toUtf8(copyErrorText(state));
   EXPECT_EQ(readText(out / "victim/precious.txt"), "keep me");
   EXPECT_EQ(std::distance(fs::directory_iterator(out / "victim"), {}), 1);
   EXPECT_FALSE(exists(out / "game/.velmo-staging"));
@@ -172,26 +139,18 @@ TEST_F(InstallJobTest, NoSuccessUnlessEveryStagedFileIsFlushed) {
   ops.flushFile = failingFlush;
   {
     ScopedPlatformOverride seam(ops);
-    EXPECT_FALSE(runInstallJob(job));
+    EXPECT_FALSE(runInstallHere(job));
   }
   EXPECT_EQ(copyErrorText(state), L"Could not move the finished files into place.");
   EXPECT_FALSE(exists(out / "game"));
 }
 
 TEST_F(InstallJobTest, ACancelPressedBeforeTheJobStartsIsKept) {
+  beginInstallJob(job);
   state.cancelRequested = true;  // pressed right after "Install", before the worker runs
   EXPECT_FALSE(runInstallJob(job));
   EXPECT_EQ(copyErrorText(state), L"Cancelled.");
   EXPECT_FALSE(exists(out / "game"));
-
-  // Auto mode starts its job with the flag cleared.
-  closeXapk(source);
-  Startup startup;
-  startup.exeDirectory = wide(out.path());
-  startup.pack = pack;
-  startup.commandLine = {true, wide(demo + "/harrowmere-1.0.7.xapk"), wide(out / "game")};
-  EXPECT_EQ(runAutoMode(startup, state), 0);
-  EXPECT_EQ(readText(out / "patcher-auto.txt"), "OK");
 }
 
 // A job over a pack without records (tests add their own) and no XAPK.
@@ -232,7 +191,7 @@ TEST(InstallJob, HugeClaimedSizesSaturateThePlanAndFailTheSpaceCheck) {
   small.name = L"b.bin", small.size = 2;  // would wrap the sum to 1
   bare.pack.entries = {huge, small};
   EXPECT_EQ(planInstallBytes(bare.pack, bare.options), UINT64_MAX);
-  EXPECT_FALSE(runInstallJob(bare.job));
+  EXPECT_FALSE(runInstallHere(bare.job));
   EXPECT_TRUE(copyErrorText(bare.state).starts_with(L"Not enough free space on that drive."));
   EXPECT_FALSE(exists(bare.t / "game"));
 }

@@ -39,8 +39,12 @@ std::wstring formatPercent(double fraction) {
 }
 
 std::wstring formatProgressLine(const InstallState& state, bool packHasBundles, uint32_t nowTick) {
-  uint64_t done = state.bytesDone.load();
-  uint64_t total = state.bytesTotal.load();
+  return formatProgressLine(state.bytesDone.load(), state.bytesTotal.load(), state.startTick.load(), packHasBundles,
+                            nowTick);
+}
+
+std::wstring formatProgressLine(uint64_t done, uint64_t total, uint32_t startTick, bool packHasBundles,
+                                uint32_t nowTick) {
   std::wstring doneText = formatSize(done);
   std::wstring totalText = formatSize(total);
   wchar_t buf[160];
@@ -51,7 +55,7 @@ std::wstring formatProgressLine(const InstallState& state, bool packHasBundles, 
   }
   double fraction = fractionDone(done, total);
   if (fraction > kMinFractionForEta) {
-    uint32_t elapsed = (nowTick - state.startTick.load()) / 1000u;
+    uint32_t elapsed = (nowTick - startTick) / 1000u;
     unsigned secondsLeft = unsigned((1.0 - fraction) * double(elapsed) / fraction);
     std::swprintf(buf, 160, L"%ls of %ls   about %u min %02u s left", doneText.c_str(), totalText.c_str(),
                   secondsLeft / 60, secondsLeft % 60);

@@ -30,7 +30,6 @@ void setCurrentFile(InstallState& state, const std::wstring& path);
 std::wstring copyCurrentFile(InstallState& state);
 std::wstring copyErrorText(InstallState& state);
 
-
 // bytesDone / bytesTotal, 0 when nothing is planned; not clamped.
 double fractionDone(uint64_t done, uint64_t total);
 // The fraction as a whole percentage, "%.0f%%".
@@ -39,5 +38,8 @@ std::wstring formatPercent(double fraction);
 // The installing screen's progress line. nowTick is the current tick count
 // (passed in so the estimate can be tested).
 std::wstring formatProgressLine(const InstallState& state, bool packHasBundles, uint32_t nowTick);
+// The same from copied values.
+std::wstring formatProgressLine(uint64_t done, uint64_t total, uint32_t startTick, bool packHasBundles,
+                                uint32_t nowTick);
 
 }  // namespace velmo

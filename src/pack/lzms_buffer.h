@@ -2,13 +2,15 @@
 // The LZMS buffer as the Windows Compression API writes it in buffered mode:
 // a 24-byte header, then chunk records [u32 compressed size][bytes], each
 // chunk an independent LZMS stream or stored verbatim. Windows decodes and
-// writes it through its own Compression API (Cabinet.dll); elsewhere wimlib
-// codes the chunks.
+// writes it through its own Compression API (Cabinet.dll); under Wine, whose
+// Compression API has no LZMS, our own coder does; elsewhere wimlib codes the
+// chunks.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 #include "common/bytes.h"
+#include "pack/lzms_decode.h"
 
 namespace velmo {
 
@@ -27,12 +29,27 @@ struct LzmsBufferHeader {
   uint32_t chunkSize = 0;       // as stored; may exceed the uncompressed size
 };
 
+// Who codes the LZMS chunks.
+enum class LzmsCoder {
+  Own,             // lzms_decode / lzms_encode, everywhere
+  Wimlib,          // libwim, not on Windows
+  CompressionApi,  // Cabinet.dll, Windows only; reads and writes whole buffers
+};
+
+// The coder this process uses, decided once on first use: the Compression
+// API on Windows, ours under Wine (its ntdll exports wine_get_version; its
+// Compression API has no LZMS, and calling it ends the process), wimlib
+// elsewhere.
+LzmsCoder lzmsSystemCoder();
+
 // One decoder per operation (never shared between threads). It keeps the
-// system's decompressor (Windows) or a wimlib one for the chunk size seen,
-// recreated when the size changes.
+// coder's state: the system's decompressor (Windows), a wimlib one for the
+// chunk size seen (recreated when the size changes), or our workspace.
 struct LzmsDecoder {
+  LzmsCoder coder = lzmsSystemCoder();
   void* handle = nullptr;
-  size_t handleChunkSize = 0;
+  size_t handleChunkSize = 0;  // chunk size of the last buffer decoded
+  LzmsWorkspacePtr workspace;
 
   LzmsDecoder() = default;
   LzmsDecoder(const LzmsDecoder&) = delete;
@@ -59,12 +76,14 @@ uint8_t lzmsHeaderCheckByte(ByteView packed);
 // chunk wimlib rejects, and any bytes left after the last chunk record (a
 // buffer's length is always known exactly, so extra bytes mean damage). The
 // header check byte is not verified: it is informational, the pack's digest
-// already proves the bytes. On failure out holds unspecified bytes.
+// already proves the bytes. On failure out holds unspecified bytes. A coder
+// this platform lacks fails.
 bool lzmsDecodeBuffer(LzmsDecoder& decoder, ByteView packed, std::span<uint8_t> out);
 
 // Replaces packed with one buffer holding raw: 24-byte header, chunk size
-// min(size, 65536), each chunk LZMS-compressed by wimlib, or stored verbatim
-// when that does not shrink it. False only when wimlib cannot set up.
-bool lzmsEncodeBuffer(ByteView raw, Bytes& packed);
+// min(size, 65536), each chunk LZMS-compressed by `coder`, or stored verbatim
+// when that does not shrink it. False only when the coder cannot set up (or
+// is missing here).
+bool lzmsEncodeBuffer(ByteView raw, Bytes& packed, LzmsCoder coder = lzmsSystemCoder());
 
 }  // namespace velmo

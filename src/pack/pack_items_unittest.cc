@@ -87,7 +87,6 @@ TEST(UnpackToFile, PlainItemsAreCopiedInChunksOfAtMost16MiB) {
 }
 
 TEST(UnpackToFile, WritesRealFilesAndFailsOnAShortWrite) {
-  VELMO_SKIP_WITHOUT_LZMS();
   test::TempDir t;
   Bytes text(300000, 'x');
   Fixture f;
@@ -111,7 +110,6 @@ TEST(UnpackToFile, WritesRealFilesAndFailsOnAShortWrite) {
 }
 
 TEST(BlockStreams, BoundsAtTheContainersEnd) {
-  VELMO_SKIP_WITHOUT_LZMS();
   Bytes raw = test::randomBytes(1000, 9);
   Bytes stream = blockStream({raw});
   PackEntry e;
@@ -167,7 +165,6 @@ TEST(BlockStreams, BoundsAtTheContainersEnd) {
 }
 
 TEST(ReadAsset, FindsByExactNameAndUnpacksEitherForm) {
-  VELMO_SKIP_WITHOUT_LZMS();
   Bytes png = test::randomBytes(5000, 4);
   Bytes info = Bytes({'{', '}'});
   Bytes stream = blockStream({info});
@@ -190,7 +187,6 @@ TEST(ReadAsset, FindsByExactNameAndUnpacksEitherForm) {
 }
 
 TEST(ReadAsset, AWrongCrcOrAFailedUnpackGivesNothing) {
-  VELMO_SKIP_WITHOUT_LZMS();
   Bytes info = test::randomBytes(3000, 5);
   Bytes stream = blockStream({info});
   PackEntry wrongCrc = plainItem(Asset, L"asset:bg.png", Bytes(stream.begin(), stream.begin() + 100), 64);
@@ -209,7 +205,6 @@ TEST(ReadAsset, AWrongCrcOrAFailedUnpackGivesNothing) {
 }
 
 TEST(ReadDeltaBlob, PlainEmptyAndMultiBlock) {
-  VELMO_SKIP_WITHOUT_LZMS();
   Bytes a = test::randomBytes(70000, 2), b = Bytes(3, 'b');
   Bytes stream = blockStream({a, b});
   PackEntry compressed;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/startup.h"
+#include "install/install_driver.h"
 #include "pack/pack_items.h"
 #include "support/pack_fixture.h"
 
@@ -153,7 +153,7 @@ TEST(PackLoader, MalformedRecordsFailTheLoad) {
 TEST(PackLoader, AFailedLoadPublishesNothing) {
   // Good records (a bundle among them) before one that does not parse.
   Bytes container = makeContainer({}, {item(Asset, L"asset:x"), bundle(1), bundle(17)}, 2);
-  Startup startup;
+  PackContext startup;
   EXPECT_FALSE(load(container, startup.pack));
   EXPECT_TRUE(startup.pack.entries.empty());
   EXPECT_EQ(startup.pack.data, nullptr);

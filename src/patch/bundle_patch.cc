@@ -33,7 +33,7 @@ bool patchBundle(const PatchPack& pack, const PackEntry& entry, ByteView bundle,
   switch (lzmaDecodeRaw(unityWebLzmaData(bundle, header), header.dictionarySize, header.lc, header.lp, header.pb,
                         entry.sourceDecodedSize, decoded, progress)) {
     case LzmaDecodeResult::Stopped:
-      return fail(L"Cancelled.");
+      return fail(kCancelledText);
     case LzmaDecodeResult::Failed:
       return fail(L"Could not decompress the XAPK bundle (" + sourceName + L").");
     case LzmaDecodeResult::TooLarge:
@@ -53,7 +53,7 @@ bool patchBundle(const PatchPack& pack, const PackEntry& entry, ByteView bundle,
   patched.reserve(size_t(std::min<uint64_t>(entry.targetDecodedSize, kMaxDeltaBlobSize)));
   uint64_t consumed = 0;
   for (const BundleSegment& seg : entry.segments) {
-    if (!keepGoing(progress, 0)) return fail(L"Cancelled.");
+    if (!keepGoing(progress, 0)) return fail(kCancelledText);
     uint64_t length = decoded.size();
     if (seg.sourceOffset > length || seg.sourceLength > length - seg.sourceOffset ||
         seg.targetOffset != patched.size() || consumed > blob.size() || seg.deltaLength > blob.size() - consumed) {
@@ -65,7 +65,7 @@ bool patchBundle(const PatchPack& pack, const PackEntry& entry, ByteView bundle,
     // Polled only: the units of a bundle are its decoded and re-encoded bytes.
     auto poll = [&](uint64_t) { return keepGoing(progress, 0); };
     if (!pa30Apply(sourceRange, deltaRange, seg.targetLength, out, poll) || out.size() != seg.targetLength) {
-      if (!keepGoing(progress, 0)) return fail(L"Cancelled.");
+      if (!keepGoing(progress, 0)) return fail(kCancelledText);
       return fail(L"Could not apply the bundle delta for " + targetPath + L".");
     }
     patched.insert(patched.end(), out.begin(), out.end());
@@ -82,7 +82,7 @@ bool patchBundle(const PatchPack& pack, const PackEntry& entry, ByteView bundle,
   bool stopped = false;
   auto encodeProgress = [&](uint64_t n) { return !(stopped = !keepGoing(progress, n)); };
   if (!lzmaEncodeRaw(patched, encoded, encodeProgress)) {
-    return fail(stopped ? std::wstring(L"Cancelled.") : L"Could not re-encode the bundle (" + targetPath + L").");
+    return fail(stopped ? std::wstring(kCancelledText) : L"Could not re-encode the bundle (" + targetPath + L").");
   }
   patched = Bytes();
 

@@ -18,6 +18,7 @@
 #include "patch/pa30_header.h"
 #include "patch/pa30_params.h"
 #include "support/test_util.h"
+#include "velmo-pack/pa30_create.h"
 
 namespace velmo {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "ui/cairo_painter.h"
+#include "ui/cairo/cairo_painter.h"
 
 namespace velmo {
 namespace {

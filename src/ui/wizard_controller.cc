@@ -28,15 +28,6 @@ void postClose(WizardController& c) {
   if (c.desktop.postClose) c.desktop.postClose();
 }
 
-// Opens the chosen XAPK and checks it. A source that fails either step is
-// closed again at once, so no temporary copies outlive a failure. text is
-// the failure, or the check's own line on success.
-bool openAndCheckXapk(XapkSource& source, const PatchPack& pack, const std::wstring& path, std::wstring& text) {
-  bool ok = openXapk(source, pack, path, text) && verifyXapkFingerprint(source, pack, text);
-  if (!ok) closeXapk(source);
-  return ok;
-}
-
 // Checks the chosen XAPK afresh, with the wait cursor. Opening may copy a
 // compressed inner archive out of the XAPK, which takes seconds for a large
 // one, so it runs on its own thread whenever the window can take the end
@@ -52,7 +43,7 @@ void beginXapkCheck(WizardController& c, bool forInstall, bool onThread = true) 
   if (onThread && c.desktop.postXapkChecked) {
     c.xapkCheckRunning = true;
     try {
-      std::thread([&c, path = c.options.xapkPath] {
+      std::thread([&c, path = c.state.xapkPath] {
         c.xapkCheck.ok = openAndCheckXapk(c.source, *c.pack, path, c.xapkCheck.text);
         c.xapkCheckRunning = false;
         c.desktop.postXapkChecked();
@@ -62,7 +53,7 @@ void beginXapkCheck(WizardController& c, bool forInstall, bool onThread = true) 
       c.xapkCheckRunning = false;  // checked here instead
     }
   }
-  c.xapkCheck.ok = openAndCheckXapk(c.source, *c.pack, c.options.xapkPath, c.xapkCheck.text);
+  c.xapkCheck.ok = openAndCheckXapk(c.source, *c.pack, c.state.xapkPath, c.xapkCheck.text);
   wizardXapkChecked(c);
 }
 
@@ -70,25 +61,18 @@ void beginXapkCheck(WizardController& c, bool forInstall, bool onThread = true) 
 void launchJob(WizardController& c) {
   InstallState& install = *c.install;
   c.state.screen = WizardScreen::Installing;
-  install.cancelRequested = false;
-  install.jobRunning = true;
-  install.startTick = platform().tickCount();
   // Filled once: the worker of the previous job may still be reading them
   // for a moment after it cleared jobRunning.
   if (!c.job.jobFinished) {
-    c.job.pack = c.pack;
-    c.job.source = &c.source;
-    c.job.options = &c.options;
-    c.job.state = &install;
+    bindInstallJob(c.job, *c.pack, c.source, c.options, install);
     c.job.jobFinished = [&c](bool ok) {
       c.jobInFlight = false;
       if (c.desktop.postJobFinished) c.desktop.postJobFinished(ok);
     };
   }
   c.jobInFlight = true;
-  if (!startInstallThread(c.job)) {
+  if (!startInstallWorker(c.job)) {
     c.jobInFlight = false;
-    install.jobRunning = false;
     setErrorText(install, kInstallNotStartedText);
     c.state.screen = WizardScreen::Failed;
   }
@@ -97,7 +81,7 @@ void launchJob(WizardController& c) {
 void browseXapk(WizardController& c) {
   std::wstring path;
   if (!c.desktop.chooseXapkFile || !c.desktop.chooseXapkFile(path) || path.empty()) return;
-  c.options.xapkPath = path;
+  c.state.xapkPath = path;
   beginXapkCheck(c, false);
 }
 
@@ -111,14 +95,106 @@ void browseDestination(WizardController& c) {
 
 std::wstring gameExePath(const WizardController& c) { return joinPath(c.options.destinationFolder, kGameExeName); }
 
+// Starts a query of the free space of c's destination on its own thread.
+void askFreeSpace(WizardController& c, uint32_t nowTick) {
+  FreeSpaceWatch& w = c.freeSpace;
+  std::shared_ptr<FreeSpaceWatch::Answer> answer = w.answer;
+  uint64_t generation = 0;
+  {
+    std::lock_guard<std::mutex> hold(answer->lock);
+    answer->busy = true;
+    generation = answer->generation;
+  }
+  w.askedAt = nowTick;
+  try {
+    std::thread([answer, generation, folder = w.folder] {
+      FreeSpaceFigure figure = queryFreeSpace(folder);
+      std::lock_guard<std::mutex> hold(answer->lock);
+      // An answer about an earlier destination is dropped.
+      if (answer->generation != generation) return;
+      answer->figure = figure;
+      answer->answered = true;
+      answer->busy = false;
+    }).detach();
+  } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> hold(answer->lock);
+    answer->busy = false;  // not known; asked again at the next refresh
+  }
+}
+
+void refreshFreeSpace(WizardController& c, uint32_t nowTick) {
+  FreeSpaceWatch& w = c.freeSpace;
+  FreeSpaceFigure& shown = c.state.shown.freeSpace;
+  const std::wstring& dest = c.options.destinationFolder;
+  FreeSpaceWatch::Answer& answer = *w.answer;
+  bool changed = !w.asked || dest != w.folder;
+  bool busy = false;
+  {
+    std::lock_guard<std::mutex> hold(answer.lock);
+    if (changed) {
+      ++answer.generation;
+      answer.busy = false;
+      answer.answered = false;
+    }
+    busy = answer.busy;
+  }
+  if (changed) {
+    w.folder = dest;
+    w.asked = true;
+  }
+  if (!dest.empty() && (changed || (!busy && nowTick - w.askedAt >= kFreeSpaceRefreshMs))) askFreeSpace(c, nowTick);
+  std::lock_guard<std::mutex> hold(answer.lock);
+  shown = answer.answered ? answer.figure : FreeSpaceFigure{};
+}
+
 }  // namespace
 
-void initWizardController(WizardController& c, const Startup& startup, InstallState& install) {
-  c.startup = wizardStartupValues(startup);
-  c.pack = &startup.pack;
+void initWizardController(WizardController& c, const PackContext& context, InstallState& install,
+                          const std::wstring& xapkPath, const std::wstring& destinationFolder) {
+  c.state.shown.packOk = context.packOk;
+  c.state.shown.packErrorText = context.packErrorText;
+  c.state.shown.packHasBundles = context.packHasBundles;
+  c.pack = &context.pack;
   c.install = &install;
-  c.options.xapkPath = startup.commandLine.xapkPath;
-  c.options.destinationFolder = startup.commandLine.destinationFolder;
+  c.state.xapkPath = xapkPath;
+  c.options.destinationFolder = destinationFolder;
+}
+
+void showInstallProgress(WizardShown& shown, InstallState& install) {
+  shown.bytesDone = install.bytesDone.load();
+  shown.bytesTotal = install.bytesTotal.load();
+  shown.startTick = install.startTick.load();
+  shown.cancelRequested = install.cancelRequested.load();
+  shown.jobRunning = install.jobRunning.load();
+  shown.currentFile = copyCurrentFile(install);
+  shown.errorText = copyErrorText(install);
+}
+
+FreeSpaceFigure queryFreeSpace(const std::wstring& destinationFolder) {
+  FreeSpaceFigure figure;
+  if (destinationFolder.empty()) return figure;
+  std::wstring root = volumeRoot(destinationFolder);
+  if (!platform().freeSpace(root, figure.bytes)) return FreeSpaceFigure{};
+  figure.known = true;
+  figure.label = volumeLabel(root);
+  return figure;
+}
+
+void refreshWizardShown(WizardController& c, uint32_t nowTick) {
+  showInstallProgress(c.state.shown, *c.install);
+  if (!c.planned || c.plannedStripArt != c.options.useStripArt || c.plannedLauncher != c.options.createLauncher) {
+    c.state.shown.plannedBytes = planInstallBytes(*c.pack, c.options);
+    c.planned = true;
+    c.plannedStripArt = c.options.useStripArt;
+    c.plannedLauncher = c.options.createLauncher;
+  }
+  // Only the destination screen shows the figure.
+  if (c.state.screen == WizardScreen::ChooseDestination) refreshFreeSpace(c, nowTick);
+}
+
+CanvasImage* renderWindowFrame(WizardController& c, WizardGraphics& graphics, float dt, uint32_t nowTick) {
+  refreshWizardShown(c, nowTick);
+  return paintWizard(graphics, c.state, c.options, dt, nowTick);
 }
 
 void startWizardMusic(WizardController& c, MusicPlayer& player, const MusicOutputOps& output) {
@@ -129,7 +205,7 @@ void startWizardMusic(WizardController& c, MusicPlayer& player, const MusicOutpu
 }
 
 void precheckXapk(WizardController& c) {
-  if (c.options.xapkPath.empty()) return;
+  if (c.state.xapkPath.empty()) return;
   // Before the window exists there is nothing to keep drawing, nor anything
   // to hand the end back to.
   beginXapkCheck(c, false, false);

@@ -10,10 +10,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
-#include "app/startup.h"
 #include "audio/music_player.h"
+#include "install/install_driver.h"
 #include "install/install_job.h"
 #include "install/install_state.h"
 #include "ui/wizard_paint.h"
@@ -44,6 +46,9 @@ constexpr float kMaxAnimationStep = 0.1f;
 constexpr uint32_t kCloseWaitStepMs = 50;
 // Longest wait for the music thread to close its device at the end.
 constexpr uint32_t kMusicStopWaitMs = 250;
+// The destination's free space is asked again this often while the
+// destination screen shows, and at once when the destination changes.
+constexpr uint32_t kFreeSpaceRefreshMs = 2000;
 
 // The desktop services the actions use. An unset callback counts as a
 // service that is not there (a chooser that was cancelled, a program that
@@ -92,12 +97,29 @@ struct XapkCheckResult {
   bool forInstall = false;  // "Install" goes on when the check passes
 };
 
+// The free space of the destination, asked on a thread of its own: on a
+// network drive one query is a round trip, and one whose link dropped may
+// not come back at all; no frame waits for it.
+struct FreeSpaceWatch {
+  // Shared with the query threads, which may outlive the window.
+  struct Answer {
+    std::mutex lock;
+    uint64_t generation = 0;  // counts destination changes
+    bool busy = false;        // a query of this generation is out
+    bool answered = false;    // figure belongs to this generation
+    FreeSpaceFigure figure;
+  };
+  std::shared_ptr<Answer> answer = std::make_shared<Answer>();
+  std::wstring folder;  // the destination asked about
+  bool asked = false;
+  uint32_t askedAt = 0;  // tick of the last query started
+};
+
 // The window thread's whole world. Created once and never destroyed while a
 // worker may still call into job (the worker is never joined).
 struct WizardController {
   WizardState state;
   InstallOptions options;
-  WizardStartupValues startup;
   const PatchPack* pack = nullptr;
   InstallState* install = nullptr;
   XapkSource source;
@@ -119,10 +141,15 @@ struct WizardController {
   // this clears.
   std::atomic<bool> xapkCheckRunning{false};
   XapkCheckResult xapkCheck;
+  FreeSpaceWatch freeSpace;
+  // The options state.shown.plannedBytes was computed for.
+  bool planned = false;
+  bool plannedStripArt = false, plannedLauncher = false;
 };
 
-// Takes the start-up values and the paths "/xapk" and "/dest" pre-filled.
-void initWizardController(WizardController& c, const Startup& startup, InstallState& install);
+// Takes the pack's values and the paths "/xapk" and "/dest" pre-filled.
+void initWizardController(WizardController& c, const PackContext& context, InstallState& install,
+                          const std::wstring& xapkPath = {}, const std::wstring& destinationFolder = {});
 
 // Starts the pack's music on output; musicAvailable follows from it. The
 // player must outlive the controller's use of it.
@@ -130,6 +157,21 @@ void startWizardMusic(WizardController& c, MusicPlayer& player, const MusicOutpu
 
 // Opens and checks a pre-filled XAPK before the window shows.
 void precheckXapk(WizardController& c);
+
+// Before every frame, on the window thread: copies the job's progress into
+// state.shown, plans the bytes when the options changed and keeps the
+// destination's free space current (asked off this thread: when the
+// destination changes, else at most every kFreeSpaceRefreshMs).
+void refreshWizardShown(WizardController& c, uint32_t nowTick);
+// The frame the window shows: refreshWizardShown, then paintWizard.
+CanvasImage* renderWindowFrame(WizardController& c, WizardGraphics& graphics, float dt, uint32_t nowTick);
+
+// The job's progress as the frame shows it; currentFile and errorText are
+// copied under the lock.
+void showInstallProgress(WizardShown& shown, InstallState& install);
+// The free space of the volume holding destinationFolder, asked of the
+// platform now; not known for an empty destination or a failed query.
+FreeSpaceFigure queryFreeSpace(const std::wstring& destinationFolder);
 
 // Carries out one WizardAction; unknown ids do nothing.
 void performAction(WizardController& c, int32_t action);

@@ -156,7 +156,7 @@ struct WriteGate {
 struct DemoPack {
   std::string demo;
   Bytes container, digest;
-  Startup startup;
+  PackContext startup;
 };
 
 const DemoPack* loadDemoPack() {
@@ -217,7 +217,7 @@ class WizardControllerTest : public ::testing::Test {
   const DemoPack* demo = nullptr;
   TempDir tmp, out;
   std::string xapk;
-  Startup startup;
+  PackContext startup;
   FakeDesktop fake;
   InstallState* install = nullptr;
   WizardController* c = nullptr;
@@ -226,14 +226,11 @@ class WizardControllerTest : public ::testing::Test {
 // --- screens and transitions --------------------------------------------------
 
 TEST_F(WizardControllerTest, StartsOnTheXapkScreenWithThePathsOfTheCommandLine) {
-  Startup s = demo->startup;
-  s.commandLine.xapkPath = L"/some/game.xapk";
-  s.commandLine.destinationFolder = L"/games/velmo";
   WizardController fresh;
   InstallState state;
-  initWizardController(fresh, s, state);
+  initWizardController(fresh, demo->startup, state, L"/some/game.xapk", L"/games/velmo");
   EXPECT_EQ(fresh.state.screen, WizardScreen::ChooseXapk);
-  EXPECT_EQ(fresh.options.xapkPath, L"/some/game.xapk");
+  EXPECT_EQ(fresh.state.xapkPath, L"/some/game.xapk");
   EXPECT_EQ(fresh.options.destinationFolder, L"/games/velmo");
   EXPECT_TRUE(fresh.options.useStripArt);
   EXPECT_TRUE(fresh.options.createLauncher);
@@ -288,14 +285,14 @@ TEST_F(WizardControllerTest, PrecheckOpensAndChecksAPrefilledXapk) {
   EXPECT_TRUE(fake.busyCursor.empty()) << "nothing to check without a path";
   EXPECT_FALSE(c->source.isOpen);
 
-  c->options.xapkPath = wide(xapk);
+  c->state.xapkPath = wide(xapk);
   precheckXapk(*c);
   EXPECT_TRUE(c->state.xapkValid);
   EXPECT_EQ(c->state.xapkMessage, kVerifiedText);
   EXPECT_TRUE(c->source.isOpen) << "kept open for the job";
   EXPECT_EQ(fake.busyCursor, (std::vector<bool>{true, false}));
 
-  c->options.xapkPath = wide(out / "missing.xapk");
+  c->state.xapkPath = wide(out / "missing.xapk");
   precheckXapk(*c);
   EXPECT_FALSE(c->state.xapkValid);
   EXPECT_EQ(c->state.xapkMessage, kNotAZipText);
@@ -307,7 +304,7 @@ TEST_F(WizardControllerTest, BrowsingAnXapkChecksItAndCancellingKeepsEverything)
   fake.xapkChoice = wide(xapk);
   performAction(*c, id(WizardAction::BrowseXapk));
   ASSERT_TRUE(c->state.xapkValid);
-  EXPECT_EQ(c->options.xapkPath, wide(xapk));
+  EXPECT_EQ(c->state.xapkPath, wide(xapk));
   EXPECT_EQ(c->state.xapkMessage, kVerifiedText);
   std::string firstTemp = toUtf8(c->source.tempFolder);
   EXPECT_TRUE(fs::is_directory(firstTemp));
@@ -319,7 +316,7 @@ TEST_F(WizardControllerTest, BrowsingAnXapkChecksItAndCancellingKeepsEverything)
   fake.xapkAnswer = true;
   fake.xapkChoice.clear();
   performAction(*c, id(WizardAction::BrowseXapk));
-  EXPECT_EQ(c->options.xapkPath, wide(xapk));
+  EXPECT_EQ(c->state.xapkPath, wide(xapk));
   EXPECT_TRUE(c->state.xapkValid);
   EXPECT_EQ(c->state.xapkMessage, kVerifiedText);
   EXPECT_TRUE(c->source.isOpen);
@@ -330,7 +327,7 @@ TEST_F(WizardControllerTest, BrowsingAnXapkChecksItAndCancellingKeepsEverything)
   fake.xapkChoice = wide(out / "notes.xapk");
   performAction(*c, id(WizardAction::BrowseXapk));
   EXPECT_FALSE(c->state.xapkValid);
-  EXPECT_EQ(c->options.xapkPath, wide(out / "notes.xapk"));
+  EXPECT_EQ(c->state.xapkPath, wide(out / "notes.xapk"));
   EXPECT_EQ(c->state.xapkMessage, kNotAZipText);
   EXPECT_FALSE(c->source.isOpen);
   EXPECT_FALSE(fs::exists(firstTemp));
@@ -388,7 +385,7 @@ TEST_F(WizardControllerTest, ChecksRunOnTheirOwnThreadAndInstallWaitsForTheReche
 TEST_F(WizardControllerTest, InstallWithoutAValidXapkFails) {
   // Closed source, unreadable path: the re-open's own message.
   c->state.screen = WizardScreen::ChooseDestination;
-  c->options.xapkPath = wide(out / "missing.xapk");
+  c->state.xapkPath = wide(out / "missing.xapk");
   c->options.destinationFolder = wide(out / "game");
   c->state.xapkMessage = L"the earlier message";
   performAction(*c, id(WizardAction::StartInstall));
@@ -410,7 +407,7 @@ TEST_F(WizardControllerTest, InstallWithoutAValidXapkFails) {
 }
 
 TEST_F(WizardControllerTest, InstallBuildsTheGameAndClosesTheSourceAfterwards) {
-  c->options.xapkPath = wide(xapk);
+  c->state.xapkPath = wide(xapk);
   precheckXapk(*c);
   c->state.screen = WizardScreen::ChooseDestination;
   c->options.destinationFolder = wide(out / "game");
@@ -434,7 +431,7 @@ TEST_F(WizardControllerTest, InstallBuildsTheGameAndClosesTheSourceAfterwards) {
 }
 
 TEST_F(WizardControllerTest, ExitCodeFollowsTheLastOfTwoInstalls) {
-  c->options.xapkPath = wide(xapk);
+  c->state.xapkPath = wide(xapk);
   precheckXapk(*c);
   c->state.screen = WizardScreen::ChooseDestination;
   // A destination below a file cannot be created.
@@ -463,7 +460,7 @@ TEST_F(WizardControllerTest, ExitCodeFollowsTheLastOfTwoInstalls) {
 
 TEST_F(WizardControllerTest, AFailedRecheckLeavesTheXapkInvalid) {
   fs::copy_file(xapk, out / "copy.xapk");
-  c->options.xapkPath = wide(out / "copy.xapk");
+  c->state.xapkPath = wide(out / "copy.xapk");
   precheckXapk(*c);
   ASSERT_TRUE(c->state.xapkValid);
   c->options.destinationFolder = wide(out / "game");
@@ -527,7 +524,7 @@ TEST_F(WizardControllerTest, JobEndTextsOnTheFailedScreen) {
 // --- cancelling and closing while a job runs ---------------------------------
 
 TEST_F(WizardControllerTest, ACancelPressedRightAfterInstallIsNeverLost) {
-  c->options.xapkPath = wide(xapk);
+  c->state.xapkPath = wide(xapk);
   c->options.destinationFolder = wide(out / "game");
   for (int run = 0; run < 5; ++run) {
     precheckXapk(*c);
@@ -551,7 +548,7 @@ class WizardRunningJobTest : public WizardControllerTest {
     if (HasFatalFailure()) return;
     WriteGate::close(*install);
     override_ = std::make_unique<ScopedPlatformOverride>(gateOps_);
-    c->options.xapkPath = wide(xapk);
+    c->state.xapkPath = wide(xapk);
     precheckXapk(*c);
     c->options.destinationFolder = wide(out / "game");
     c->state.screen = WizardScreen::ChooseDestination;
@@ -732,7 +729,7 @@ TEST_F(WizardControllerTest, MissingDesktopServicesCountAsFailures) {
   }
   EXPECT_TRUE(c->state.shortcutCreated);
   EXPECT_EQ(c->options.destinationFolder, L"/games/VELMO");
-  EXPECT_TRUE(c->options.xapkPath.empty());
+  EXPECT_TRUE(c->state.xapkPath.empty());
   EXPECT_TRUE(requestWindowClose(*c)) << "no job: closes without asking";
 }
 
@@ -803,7 +800,7 @@ TEST(WizardMusic, MuteSetsTheDeviceVolumeAndClosingStopsTheThread) {
   std::string pcm(4000, '\x10');
   OwnedPack owned;
   ASSERT_TRUE(makeAssetPack({{"music_b.pcm", pcm}}, owned));
-  Startup s;
+  PackContext s;
   s.pack = owned.pack;
   InstallState state;
   auto* player = test::keptUntilExit(new MusicPlayer);  // the thread may outlive a failed test
@@ -834,7 +831,7 @@ TEST(WizardMusic, MuteSetsTheDeviceVolumeAndClosingStopsTheThread) {
 TEST(WizardMusic, WithoutMusicOnlyTheFlagFlips) {
   OwnedPack owned;
   ASSERT_TRUE(makeAssetPack({{"xapk_info", "name=x\n"}}, owned));
-  Startup s;
+  PackContext s;
   s.pack = owned.pack;
   InstallState state;
   MusicPlayer player;

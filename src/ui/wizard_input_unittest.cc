@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/xapk_fixture.h"
-#include "ui/cairo_painter.h"
+#include "ui/cairo/cairo_painter.h"
 #include "ui/wizard_controller.h"
 
 namespace velmo {
@@ -36,10 +36,10 @@ class WizardInputTest : public ::testing::Test {
     c.desktop.minimizeWindow = [this] { ++minimizes; };
   }
   // Paints a frame (no time passes), which rebuilds the regions.
-  CanvasImage& frame() { return *paintWizard(sharedGraphics(), c.state, c.options, install, c.startup, 0, 0); }
+  CanvasImage& frame() { return *renderWindowFrame(c, sharedGraphics(), 0, 0); }
 
   OwnedPack owned;
-  Startup startup;
+  PackContext startup;
   InstallState install;
   WizardController c;
   int xapkChoosers = 0, closesPosted = 0, minimizes = 0;
@@ -54,11 +54,11 @@ TEST_F(WizardInputTest, NextTakesPressesOnlyWhenEnabled) {
 
   // A valid XAPK but a damaged pack: still disabled.
   c.state.xapkValid = true;
-  c.startup.packOk = false;
+  c.state.shown.packOk = false;
   frame();
   EXPECT_EQ(handlePress(c, 100, 560).kind, PressKind::Swallowed);
 
-  c.startup.packOk = true;
+  c.state.shown.packOk = true;
   frame();
   r = handlePress(c, 100, 560);
   EXPECT_EQ(r.kind, PressKind::Action);

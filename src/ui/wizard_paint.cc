@@ -1,7 +1,7 @@
 #include "ui/wizard_paint.h"
 
 #include "common/size_text.h"
-#include "platform/platform.h"
+#include "install/install_state.h"
 
 namespace velmo {
 
@@ -35,13 +35,13 @@ void drawTitleBlock(Canvas& canvas, const FontFamilies& f) {
   canvas.drawLine(54, 205.5f, 550, 205.5f, 0x82AAC8F0, 1);
 }
 
-void paintChooseXapk(Canvas& canvas, const FontFamilies& f, WizardState& state, const InstallOptions& options,
-                     const WizardStartupValues& startup) {
+void paintChooseXapk(Canvas& canvas, const FontFamilies& f, WizardState& state) {
+  const WizardShown& startup = state.shown;
   drawText(canvas, L"Choose the XAPK file.", f.title, 22, kTextRegular, kHeadingColour, {54, 224, 500, 30},
            kAlignNear, true);
   drawText(canvas, L"Choose the Harrowmere 1.0.7 XAPK.", f.body, 15, kTextRegular, kBodyColour, {54, 260, 540, 24},
            kAlignNear, true);
-  drawPathField(canvas, f, 54, 294, 380, options.xapkPath, L"No XAPK chosen");
+  drawPathField(canvas, f, 54, 294, 380, state.xapkPath, L"No XAPK chosen");
   addButton(state, WizardAction::BrowseXapk, 446, 294, 120, 36, L"Browse...", true, false);
 
   if (!startup.packOk) {
@@ -58,8 +58,7 @@ void paintChooseXapk(Canvas& canvas, const FontFamilies& f, WizardState& state, 
             true);
 }
 
-void paintChooseDestination(Canvas& canvas, const FontFamilies& f, WizardState& state, const InstallOptions& options,
-                            const WizardStartupValues& startup) {
+void paintChooseDestination(Canvas& canvas, const FontFamilies& f, WizardState& state, const InstallOptions& options) {
   drawText(canvas, L"Choose destination folder.", f.title, 22, kTextRegular, kHeadingColour, {54, 224, 500, 30},
            kAlignNear, true);
   drawText(canvas, L"Choose the folder for the Windows game.", f.body, 15, kTextRegular, kBodyColour,
@@ -67,8 +66,7 @@ void paintChooseDestination(Canvas& canvas, const FontFamilies& f, WizardState& 
   drawPathField(canvas, f, 54, 294, 380, options.destinationFolder, L"No folder chosen");
   addButton(state, WizardAction::BrowseDestination, 446, 294, 120, 36, L"Browse...", true, false);
 
-  uint64_t needed = startup.planInstallBytes ? startup.planInstallBytes(options) : 0;
-  SpaceLine space = computeSpaceLine(needed, options.destinationFolder);
+  SpaceLine space = spaceLine(state.shown.plannedBytes, state.shown.freeSpace);
   drawText(canvas, space.text, f.body, 14, kTextRegular, space.sufficient ? kDimColour : kWarningColour,
            {54, 344, 540, 22}, kAlignNear, true);
 
@@ -85,18 +83,18 @@ void paintChooseDestination(Canvas& canvas, const FontFamilies& f, WizardState& 
             state.xapkValid && !options.destinationFolder.empty() && space.sufficient, true);
 }
 
-void paintInstalling(Canvas& canvas, const FontFamilies& f, WizardState& state, InstallState& install,
-                     const WizardStartupValues& startup, uint32_t nowTick) {
+void paintInstalling(Canvas& canvas, const FontFamilies& f, WizardState& state, uint32_t nowTick) {
+  const WizardShown& job = state.shown;
   drawText(canvas, L"Building VELMO...", f.title, 22, kTextRegular, kHeadingColour, {54, 224, 540, 30}, kAlignNear,
            true);
-  double fraction = fractionDone(install.bytesDone.load(), install.bytesTotal.load());
+  double fraction = fractionDone(job.bytesDone, job.bytesTotal);
   drawProgressBar(canvas, 54, 288, 470, float(fraction), nowTick);
   drawText(canvas, formatPercent(fraction), f.body, 15, kTextBold, kBodyColour, {530, 282, 70, 24}, kAlignNear, true);
-  drawText(canvas, copyCurrentFile(install), f.body, 13, kTextRegular, kDimColour, {54, 316, 520, 20}, kAlignNear,
+  drawText(canvas, job.currentFile, f.body, 13, kTextRegular, kDimColour, {54, 316, 520, 20}, kAlignNear,
            true);
-  drawText(canvas, formatProgressLine(install, startup.packHasBundles, nowTick), f.body, 13, kTextRegular, kDimColour,
+  drawText(canvas, formatProgressLine(job.bytesDone, job.bytesTotal, job.startTick, job.packHasBundles, nowTick), f.body, 13, kTextRegular, kDimColour,
            {54, 338, 520, 20}, kAlignNear, true);
-  addButton(state, WizardAction::CancelInstall, 54, 540, 150, 44, L"Cancel", !install.cancelRequested.load(),
+  addButton(state, WizardAction::CancelInstall, 54, 540, 150, 44, L"Cancel", !job.cancelRequested,
             false);
 }
 
@@ -112,40 +110,26 @@ void paintFinished(Canvas& canvas, const FontFamilies& f, WizardState& state, co
   addButton(state, WizardAction::CloseFinished, 426, 528, 120, 40, L"Close", true, false);
 }
 
-void paintFailed(Canvas& canvas, const FontFamilies& f, WizardState& state, InstallState& install) {
+void paintFailed(Canvas& canvas, const FontFamilies& f, WizardState& state) {
   drawText(canvas, L"Something went wrong", f.title, 22, kTextRegular, 0xFFF0BEBE, {54, 224, 500, 30}, kAlignNear,
            true);
-  drawText(canvas, copyErrorText(install), f.body, 15, kTextRegular, kBodyColour, {54, 264, 540, 180}, kAlignNear,
+  drawText(canvas, state.shown.errorText, f.body, 15, kTextRegular, kBodyColour, {54, 264, 540, 180}, kAlignNear,
            true);
   addButton(state, WizardAction::BackToDestination, 54, 540, 160, 44, L"Back", true, true);
 }
 
 }  // namespace
 
-SpaceLine computeSpaceLine(uint64_t needed, const std::wstring& destinationFolder) {
+SpaceLine spaceLine(uint64_t needed, const FreeSpaceFigure& free) {
   SpaceLine line;
   line.text = L"Space needed: " + formatSize(needed) + L"  (+ " + formatSize(kTemporaryReserve) + L" temporary)";
   line.sufficient = true;
-  if (!destinationFolder.empty()) {
-    std::wstring root = volumeRoot(destinationFolder);
-    uint64_t free = 0;
-    if (platform().freeSpace(root, free)) {
-      line.text += L"     Free on " + volumeLabel(root) + L" " + formatSize(free);
-      // Compared without overflow: free > needed + margin.
-      line.sufficient = free > kFreeSpaceMargin && free - kFreeSpaceMargin > needed;
-    }
+  if (free.known) {
+    line.text += L"     Free on " + free.label + L" " + formatSize(free.bytes);
+    // Compared without overflow: free > needed + margin.
+    line.sufficient = free.bytes > kFreeSpaceMargin && free.bytes - kFreeSpaceMargin > needed;
   }
   return line;
-}
-
-WizardStartupValues wizardStartupValues(const Startup& startup) {
-  WizardStartupValues values;
-  values.packOk = startup.packOk;
-  values.packErrorText = startup.packErrorText;
-  values.packHasBundles = startup.packHasBundles;
-  const PatchPack* pack = &startup.pack;
-  values.planInstallBytes = [pack](const InstallOptions& options) { return planInstallBytes(*pack, options); };
-  return values;
 }
 
 void initWizardGraphics(WizardGraphics& graphics, const Painter& painter, ByteView stripArtPng, uint32_t snowSeed) {
@@ -156,23 +140,23 @@ void initWizardGraphics(WizardGraphics& graphics, const Painter& painter, ByteVi
   initSnowParticles(graphics.snow, snowSeed);
 }
 
-CanvasImage* paintWizard(WizardGraphics& graphics, WizardState& state, const InstallOptions& options,
-                         InstallState& install, const WizardStartupValues& startup, float dt, uint32_t nowTick) {
+CanvasImage* paintWizard(WizardGraphics& graphics, WizardState& state, const InstallOptions& options, float dt,
+                         uint32_t nowTick) {
   const Painter* painter = graphics.painter;
   if (painter && !graphics.backBuffer) graphics.backBuffer = painter->createImage(kWindowWidth, kWindowHeight);
   if (!painter || !graphics.backBuffer) {
     // Nothing to show, but the clicks still need the regions.
     DiscardingCanvas nowhere;
-    drawWizardFrame(nowhere, graphics, state, options, install, startup, dt, nowTick);
+    drawWizardFrame(nowhere, graphics, state, options, dt, nowTick);
     return nullptr;
   }
   std::unique_ptr<Canvas> canvas = painter->beginDrawing(*graphics.backBuffer);
-  drawWizardFrame(*canvas, graphics, state, options, install, startup, dt, nowTick);
+  drawWizardFrame(*canvas, graphics, state, options, dt, nowTick);
   return graphics.backBuffer.get();
 }
 
 void drawWizardFrame(Canvas& canvas, WizardGraphics& graphics, WizardState& state, const InstallOptions& options,
-                     InstallState& install, const WizardStartupValues& startup, float dt, uint32_t nowTick) {
+                     float dt, uint32_t nowTick) {
   if (!graphics.background && graphics.painter) {
     graphics.background = composeBackground(*graphics.painter, graphics.stripArt.get());
   }
@@ -187,19 +171,19 @@ void drawWizardFrame(Canvas& canvas, WizardGraphics& graphics, WizardState& stat
   state.toggles.clear();
   switch (state.screen) {
     case WizardScreen::ChooseXapk:
-      paintChooseXapk(canvas, f, state, options, startup);
+      paintChooseXapk(canvas, f, state);
       break;
     case WizardScreen::ChooseDestination:
-      paintChooseDestination(canvas, f, state, options, startup);
+      paintChooseDestination(canvas, f, state, options);
       break;
     case WizardScreen::Installing:
-      paintInstalling(canvas, f, state, install, startup, nowTick);
+      paintInstalling(canvas, f, state, nowTick);
       break;
     case WizardScreen::Finished:
       paintFinished(canvas, f, state, options);
       break;
     case WizardScreen::Failed:
-      paintFailed(canvas, f, state, install);
+      paintFailed(canvas, f, state);
       break;
     default:
       break;
@@ -212,7 +196,7 @@ void drawWizardFrame(Canvas& canvas, WizardGraphics& graphics, WizardState& stat
   }
   addButton(state, WizardAction::Minimize, kMinimizeCellX, kTitleCellY, kTitleCellW, kTitleCellH, L"", true, false);
   addButton(state, WizardAction::CloseWindow, kCloseCellX, kTitleCellY, kTitleCellW, kTitleCellH, L"",
-            !install.jobRunning.load(), false);
+            !state.shown.jobRunning, false);
   drawTitleBarButtons(canvas, f, state.musicAvailable, state.muted, state.mouseX, state.mouseY);
 
   drawSnowLayer(canvas, graphics.snow, dt, 1, nowTick);

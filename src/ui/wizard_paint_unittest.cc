@@ -9,7 +9,8 @@
 
 #include "platform/platform.h"
 #include "support/png_encode.h"
-#include "ui/cairo_painter.h"
+#include "ui/cairo/cairo_painter.h"
+#include "ui/wizard_controller.h"
 
 namespace velmo {
 namespace {
@@ -196,20 +197,33 @@ Bytes wintryScenePng() {
   return encodePng(*image);
 }
 
+// The start-up values a test may change.
+struct StartupValues {
+  bool packOk = true;
+  std::wstring packErrorText;
+  bool packHasBundles = false;
+};
+
 struct Harness {
   WizardGraphics graphics;
   WizardState state;
   InstallOptions options;
   InstallState install;
-  WizardStartupValues startup;
+  StartupValues startup;
   explicit Harness(bool withArt = false, bool withSnow = false) {
     Bytes art = withArt ? wintryScenePng() : Bytes{};
     initWizardGraphics(graphics, cairoPainter(), art, 2024u);
     if (!withSnow) graphics.snow.particles.clear();
-    startup.planInstallBytes = plannedBytes;
   }
   cairo_surface_t* paint(float dt = 0, uint32_t tick = 0) {
-    return cairoSurface(*paintWizard(graphics, state, options, install, startup, dt, tick));
+    // What the controller shows before a frame, from the test's own values.
+    state.shown.packOk = startup.packOk;
+    state.shown.packErrorText = startup.packErrorText;
+    state.shown.packHasBundles = startup.packHasBundles;
+    state.shown.plannedBytes = plannedBytes(options);
+    state.shown.freeSpace = queryFreeSpace(options.destinationFolder);
+    showInstallProgress(state.shown, install);
+    return cairoSurface(*paintWizard(graphics, state, options, dt, tick));
   }
 };
 
@@ -386,12 +400,12 @@ TEST(SpaceLine, TextRootAndSufficiency) {
   FakeFreeSpace::ok = true;
   FakeFreeSpace::bytes = 5ull << 30;
 
-  SpaceLine none = computeSpaceLine(kTemporaryReserve, L"");
+  SpaceLine none = spaceLine(kTemporaryReserve, queryFreeSpace(L""));
   EXPECT_EQ(none.text, L"Space needed: 220 MB  (+ 220 MB temporary)");
   EXPECT_TRUE(none.sufficient);
 
   FakeFreeSpace::askedFor.clear();
-  SpaceLine line = computeSpaceLine(980ull * 1048576, L"/srv/games/VELMO");
+  SpaceLine line = spaceLine(980ull * 1048576, queryFreeSpace(L"/srv/games/VELMO"));
   EXPECT_EQ(FakeFreeSpace::askedFor, volumeRoot(L"/srv/games/VELMO"));
   EXPECT_EQ(line.text, L"Space needed: 980 MB  (+ 220 MB temporary)     Free on " +
                            volumeLabel(volumeRoot(L"/srv/games/VELMO")) + L" 5.0 GB");
@@ -404,21 +418,60 @@ TEST(SpaceLine, TextRootAndSufficiency) {
   // The label names the mount point whose free bytes are shown.
   EXPECT_EQ(volumeLabel(volumeRoot(L"/srv/games/VELMO")), L"/");
   EXPECT_EQ(volumeLabel(L"/"), L"/");
-  EXPECT_EQ(computeSpaceLine(1000, L"/media/usb/Games/VELMO").text,
+  EXPECT_EQ(spaceLine(1000, queryFreeSpace(L"/media/usb/Games/VELMO")).text,
             L"Space needed: 1 KB  (+ 220 MB temporary)     Free on /media/usb 5.0 GB");
 #endif
 
   FakeFreeSpace::bytes = 1000 + kFreeSpaceMargin;
-  EXPECT_FALSE(computeSpaceLine(1000, L"/x").sufficient);
+  EXPECT_FALSE(spaceLine(1000, queryFreeSpace(L"/x")).sufficient);
   FakeFreeSpace::bytes = 1001 + kFreeSpaceMargin;
-  EXPECT_TRUE(computeSpaceLine(1000, L"/x").sufficient);
+  EXPECT_TRUE(spaceLine(1000, queryFreeSpace(L"/x")).sufficient);
   FakeFreeSpace::bytes = 10;  // less than the margin alone
-  EXPECT_FALSE(computeSpaceLine(0, L"/x").sufficient);
+  EXPECT_FALSE(spaceLine(0, queryFreeSpace(L"/x")).sufficient);
 
   FakeFreeSpace::ok = false;
-  SpaceLine failed = computeSpaceLine(1000, L"//server/share");
+  SpaceLine failed = spaceLine(1000, queryFreeSpace(L"//server/share"));
   EXPECT_EQ(failed.text.find(L"Free on"), std::wstring::npos);
   EXPECT_TRUE(failed.sufficient);
+}
+
+// A frame is drawn from the wizard's state and options alone: a platform
+// whose free-space query (or volume lookup, or clock) is reached fails.
+bool freeSpaceNotToBeAsked(const std::wstring& path, uint64_t&) {
+  ADD_FAILURE() << "painting asked for the free space of " << std::string(path.begin(), path.end());
+  return false;
+}
+std::wstring mountPointNotToBeAsked(const std::wstring&) {
+  ADD_FAILURE() << "painting looked up a volume";
+  return L"";
+}
+uint32_t clockNotToBeRead() {
+  ADD_FAILURE() << "painting read the clock";
+  return 0;
+}
+
+TEST(SpaceLine, PaintingMakesNoPlatformCall) {
+  Harness h;
+  h.options.destinationFolder = L"/srv/games/VELMO";
+  h.state.xapkValid = true;
+  h.state.shown.plannedBytes = 1000;
+  h.state.shown.freeSpace = {true, 5ull << 30, L"/srv"};
+  PlatformOps ops = platform();
+  ops.freeSpace = freeSpaceNotToBeAsked;
+  ops.mountPoint = mountPointNotToBeAsked;
+  ops.tickCount = clockNotToBeRead;
+  ScopedPlatformOverride strict(ops);
+  for (int screen = 0; screen <= 4; ++screen) {
+    h.state.screen = WizardScreen(screen);
+    ASSERT_NE(paintWizard(h.graphics, h.state, h.options, 0.033f, 1000u + screen), nullptr);
+  }
+  // The destination screen's "Install" follows the figure it was given.
+  h.state.screen = WizardScreen::ChooseDestination;
+  paintWizard(h.graphics, h.state, h.options, 0, 2000);
+  EXPECT_TRUE(button(h.state, WizardAction::StartInstall).enabled);
+  h.state.shown.freeSpace.bytes = kFreeSpaceMargin;
+  paintWizard(h.graphics, h.state, h.options, 0, 2000);
+  EXPECT_FALSE(button(h.state, WizardAction::StartInstall).enabled);
 }
 
 // --- pixels of whole frames --------------------------------------------------------------------------
@@ -513,7 +566,7 @@ TEST(Screens, RenderEveryScreen) {
       {"0_choose_xapk", [](Harness& x) {}},
       {"0_choose_xapk_valid",
        [](Harness& x) {
-         x.options.xapkPath = L"/home/player/Downloads/android/backups/Harrowmere_1.0.7_XAPK_by_store.xapk";
+         x.state.xapkPath = L"/home/player/Downloads/android/backups/Harrowmere_1.0.7_XAPK_by_store.xapk";
          x.state.xapkValid = true;
          x.state.xapkMessage = L"Harrowmere 1.0.7 found. The XAPK matches.";
          x.state.mouseX = 120, x.state.mouseY = 560;

@@ -50,8 +50,35 @@ struct ToggleRegion {
   std::wstring label;
 };
 
+// The free space of the destination's volume as last asked.
+struct FreeSpaceFigure {
+  bool known = false;  // false: not asked yet, or the query failed
+  uint64_t bytes = 0;
+  std::wstring label;  // names the volume: "D:", or its mount point
+};
+
+// What a frame shows of the world outside the window: values fixed at
+// start-up, the controller's figures for the destination screen, and a copy
+// of the job's progress. The controller refreshes them before every frame,
+// so painting reads nothing but the wizard's state and options.
+struct WizardShown {
+  bool packOk = true;
+  std::wstring packErrorText;
+  bool packHasBundles = false;  // selects the progress line's wording
+  uint64_t plannedBytes = 0;    // what the job will produce with the options
+  FreeSpaceFigure freeSpace;
+  uint64_t bytesDone = 0;
+  uint64_t bytesTotal = 0;
+  uint32_t startTick = 0;
+  bool cancelRequested = false;
+  bool jobRunning = false;
+  std::wstring currentFile;
+  std::wstring errorText;
+};
+
 struct WizardState {
   WizardScreen screen = WizardScreen::ChooseXapk;
+  std::wstring xapkPath;  // the chosen XAPK (the job gets it opened and checked)
   bool xapkValid = false;
   // An XAPK check runs on its own thread: presses other than the title
   // bar's are ignored and the wait cursor stays.
@@ -63,6 +90,7 @@ struct WizardState {
   float mouseX = -1, mouseY = -1;  // -1, -1 while the mouse is outside
   std::vector<ButtonRegion> buttons;
   std::vector<ToggleRegion> toggles;
+  WizardShown shown;
 };
 
 // Left and top edges inclusive, right and bottom exclusive.

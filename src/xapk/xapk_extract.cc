@@ -89,7 +89,7 @@ bool extractEntryToFile(XapkSource& s, XapkArchive archive, const std::wstring& 
   sink.progress = progress;
   bool ok = found.reader->extractToCallback(found.index, extractSinkWrite, &sink);
   if (out.finish(ok && sink.crc == expectedCrc && sink.written == expectedSize)) return true;
-  if (sink.stopped) errorText = L"Cancelled.";
+  if (sink.stopped) errorText = kCancelledText;
   else if (sink.writeFailed) errorText = L"Could not write\n" + destination;
   else errorText = L"The XAPK entry failed its CRC (" + entryPath + L").";
   return false;

@@ -236,7 +236,9 @@ TEST_F(XapkTest, StaleFoldersOfGoneRunsAreRemovedOnlyWhenProvablyOurs) {
   }
   EXPECT_TRUE(fs::is_symlink(tmp / (dead + "0000abcf")));
   EXPECT_EQ(readText(victim + "/precious.txt"), "keep me");
-  if (asRoot) EXPECT_TRUE(exists(tmp / (dead + "0000abd0") + "/game.apk"));
+  if (asRoot) {
+    EXPECT_TRUE(exists(tmp / (dead + "0000abd0") + "/game.apk"));
+  }
 
   uint32_t pid = 0;
   EXPECT_TRUE(parseXapkTempFolderName(xapkTempFolderName(4294967295u, 0xdeadbeef), pid));

@@ -1,6 +1,7 @@
 // Decodes arbitrary bytes as an LZMS buffer, sizing the output from the header
-// claim (capped so a hostile claim cannot force a large allocation), and
-// re-encodes small successes to check the writer against the reader.
+// claim (capped so a hostile claim cannot force a large allocation), with the
+// system's coder and with ours, which must agree; re-encodes small successes
+// to check the writers against the reader.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -27,11 +28,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (claimed > kMaxOutput) return 0;
-  Bytes out(claimed);
-  if (!lzmsDecodeBuffer(decoder, packed, out)) return 0;
+  Bytes out(claimed), own(claimed);
+  velmo::LzmsDecoder ownDecoder;
+  ownDecoder.coder = LzmsCoder::Own;
+  // (A compressed chunk is shorter than its output, so chunks of 2 bytes or
+  // less, where wimlib's codes are undefined, are always stored or corrupt.)
+  bool ok = lzmsDecodeBuffer(decoder, packed, out);
+  if (lzmsDecodeBuffer(ownDecoder, packed, own) != ok) std::abort();
+  if (!ok) return 0;
+  if (own != out) std::abort();
   if (out.size() <= kMaxRoundTrip) {
-    Bytes again, back(out.size());
-    if (!lzmsEncodeBuffer(out, again) || !lzmsDecodeBuffer(decoder, again, back) || back != out) std::abort();
+    for (LzmsCoder writer : {lzmsSystemCoder(), LzmsCoder::Own}) {
+      Bytes again, back(out.size());
+      if (!lzmsEncodeBuffer(out, again, writer) || !lzmsDecodeBuffer(decoder, again, back) || back != out) {
+        std::abort();
+      }
+    }
   }
   return 0;
 }

@@ -13,7 +13,7 @@ const std::string& smallDemoGame() {
 #ifdef VELMO_PREBUILT_DEMO_DIR
   // Made before the tests by the build machine's tool (a cross-built test
   // cannot run it).
-  static std::string configured = dataDir(VELMO_PREBUILT_DEMO_DIR, "demo-plain");
+  static std::string configured = dataDir(VELMO_PREBUILT_DEMO_DIR, "demo");
   static std::string prebuilt = exists(configured + "/pack.bin") ? configured : "";
   return prebuilt;
 #endif

@@ -5,11 +5,9 @@
 namespace velmo::test {
 
 Bytes makeContainer(ByteView dataArea, const std::vector<PackEntry>& records, uint32_t formatVersion) {
-  Bytes out(kPackDataStart, 0);
+  Bytes out(kPackDataStart + dataArea.size(), 0);
   std::copy(kPackMagic, kPackMagic + 8, out.begin());
-  // Reserved first: GCC 12 otherwise warns (falsely) about the insert's copy.
-  out.reserve(out.size() + dataArea.size());
-  out.insert(out.end(), dataArea.begin(), dataArea.end());
+  std::copy(dataArea.begin(), dataArea.end(), out.begin() + kPackDataStart);
   uint64_t directoryOffset = out.size();
   for (const auto& r : records) writePackRecord(r, out);
   Bytes fields;

@@ -132,12 +132,12 @@ int runCommand(const std::string& commandLine) {
 #endif
 }
 
-bool lzmsMissing() {
+bool underWine() {
 #ifdef _WIN32
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 #else
-  return false;  // wimlib codes LZMS here
+  return false;
 #endif
 }
 

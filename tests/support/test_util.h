@@ -51,7 +51,7 @@ Bytes readVector(const std::string& relativePath);
 std::string buildPath(const std::string& name);
 // The Windows test kit (velmo-windows-tests.zip) names its own folder in
 // VELMO_KIT_DIR; the folders the build configured are then the kit's copies:
-// vectors\ (the genuine vectors), bin\ (the programs), demo-plain\ (the
+// vectors\ (the genuine vectors), bin\ (the programs), demo\ (the
 // small demo game) and host\ (the build machine's reference renders).
 // Empty when not running from the kit.
 std::string kitDir();
@@ -61,12 +61,9 @@ std::string dataDir(const char* configured, const char* inKit);
 // did not exit normally). Output goes to the test log.
 int runCommand(const std::string& commandLine);
 std::string shellQuote(const std::string& s);
-// True where the system's LZMS coder is known to be missing: under Wine,
-// whose Compression API has no LZMS (calling it ends the process). Tests
-// of LZMS data skip there with that reason; on Windows itself they run.
-bool lzmsMissing();
-#define VELMO_SKIP_WITHOUT_LZMS() \
-  if (::velmo::test::lzmsMissing()) GTEST_SKIP() << "Wine's Compression API has no LZMS; runs on Windows"
+// True when a Windows build runs under Wine (its ntdll exports
+// wine_get_version).
+bool underWine();
 
 // Points the platform's temporary folder at path for this process, and back
 // at the system's.

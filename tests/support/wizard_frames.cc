@@ -6,15 +6,23 @@
 #include "platform/platform.h"
 #include "support/png_encode.h"
 #include "ui/draw.h"
+#include "ui/wizard_controller.h"
 #include "ui/wizard_paint.h"
 
 namespace velmo::test {
+
+// The start-up values a frame state may change.
+struct FrameStartup {
+  bool packOk = true;
+  std::wstring packErrorText;
+  bool packHasBundles = false;
+};
 
 struct WizardFrameInputs {
   WizardState state;
   InstallOptions options;
   InstallState install;
-  WizardStartupValues startup;
+  FrameStartup startup;
   bool freeSpaceKnown = true;
   uint64_t freeBytes = 37ull << 30;
 };
@@ -86,7 +94,7 @@ class RecordingCanvas final : public Canvas {
 void onDestination(WizardFrameInputs& in) {
   in.state.screen = WizardScreen::ChooseDestination;
   in.state.xapkValid = true;
-  in.options.xapkPath = kXapkPath;
+  in.state.xapkPath = kXapkPath;
   in.options.destinationFolder = kDestination;
 }
 
@@ -107,7 +115,7 @@ std::vector<WizardFrameState> wizardFrameStates() {
       {"choose_xapk_empty", false, [](WizardFrameInputs& in) { in.state.musicAvailable = true; }},
       {"choose_xapk_ok", true,
        [](WizardFrameInputs& in) {
-         in.options.xapkPath = kXapkPath;
+         in.state.xapkPath = kXapkPath;
          in.state.xapkValid = true;
          in.state.xapkMessage = L"Harrowmere 1.0.7 found. The XAPK matches.";
          in.state.musicAvailable = true;
@@ -115,7 +123,7 @@ std::vector<WizardFrameState> wizardFrameStates() {
        }},
       {"choose_xapk_wrong", false,
        [](WizardFrameInputs& in) {
-         in.options.xapkPath = L"other.xapk";
+         in.state.xapkPath = L"other.xapk";
          in.state.xapkMessage = L"This XAPK is not Harrowmere 1.0.7 (com.example.other 2.1.0).";
          in.state.musicAvailable = true;
          in.state.muted = true;
@@ -204,7 +212,6 @@ Bytes syntheticStripArtPng(const Painter& painter) {
 
 WizardFrame renderWizardFrame(const Painter& painter, const WizardFrameState& frameState) {
   WizardFrameInputs in;
-  in.startup.planInstallBytes = plannedBytes;
   if (frameState.setup) frameState.setup(in);
 
   PlatformOps ops = platform();
@@ -213,6 +220,14 @@ WizardFrame renderWizardFrame(const Painter& painter, const WizardFrameState& fr
   ops.freeSpace = FrameFreeSpace::query;
   ops.mountPoint = FrameFreeSpace::mountedAt;
   ScopedPlatformOverride fixedDisk(ops);
+  // What the controller shows before a frame, from the state's own values.
+  WizardShown& shown = in.state.shown;
+  shown.packOk = in.startup.packOk;
+  shown.packErrorText = in.startup.packErrorText;
+  shown.packHasBundles = in.startup.packHasBundles;
+  shown.plannedBytes = plannedBytes(in.options);
+  shown.freeSpace = queryFreeSpace(in.options.destinationFolder);
+  showInstallProgress(shown, in.install);
 
   WizardGraphics graphics;
   initWizardGraphics(graphics, painter, frameState.stripArt ? syntheticStripArtPng(painter) : Bytes{}, 1);
@@ -223,7 +238,7 @@ WizardFrame renderWizardFrame(const Painter& painter, const WizardFrameState& fr
   {
     std::unique_ptr<Canvas> canvas = painter.beginDrawing(*graphics.backBuffer);
     RecordingCanvas recording(*canvas, frame.textRects);
-    drawWizardFrame(recording, graphics, in.state, in.options, in.install, in.startup, 0, kFrameTick);
+    drawWizardFrame(recording, graphics, in.state, in.options, 0, kFrameTick);
   }
   frame.image = std::move(graphics.backBuffer);
   frame.background = std::move(graphics.background);

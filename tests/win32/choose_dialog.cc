@@ -10,7 +10,7 @@
 #include <string>
 
 #include "common/utf8.h"
-#include "ui/win32_desktop.h"
+#include "ui/win32/win32_desktop.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) {

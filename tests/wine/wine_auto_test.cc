@@ -1,13 +1,15 @@
 // The Windows patcher, cross-built and carrying the small demo game's pack
-// (plain items: Wine's Compression API has no LZMS) in its resources, run
-// unattended under Wine as a Windows user would: the tree it builds, the log
-// beside the executable, the exit code, what is left behind.
+// (LZMS items, read by our own decoder under Wine, beside plain ones) in its
+// resources, run unattended under Wine as a Windows user would: the tree it
+// builds, the log beside the executable, the exit code, what is left behind.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
-#include "app/startup.h"
+#include "install/install_driver.h"
 #include "common/utf8.h"
+#include "pack/pack_loader.h"
 #include "support/demo_fixture.h"
 #include "support/test_util.h"
 #include "support/xapk_fixture.h"
@@ -33,12 +35,12 @@ std::string winPath(const std::string& path) {
 }
 
 // The demo game with the Windows patcher, made once per test process.
-const std::string& plainDemoGame() {
+const std::string& demoGame() {
   static TempDir* dir = new TempDir();  // kept until the process ends
   static std::string path = [] {
     std::string out = dir->path() + "/demo";
     int rc = runCommand(shellQuote(buildPath("velmo-demo-game")) + " " + shellQuote(out) +
-                        " --scale small --plain --patcher " + shellQuote(kBarePatcher));
+                        " --scale small --patcher " + shellQuote(kBarePatcher));
     return rc == 0 ? out : std::string();
   }();
   return path;
@@ -48,7 +50,7 @@ class WineAuto : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(exists(kBarePatcher)) << "no Windows build at " << kWinBuild << " (make windows)";
-    demo = plainDemoGame();
+    demo = demoGame();
     ASSERT_FALSE(demo.empty());
     exe = dir / "VELMO Patcher.exe";
     fs::copy_file(demo + "/VELMO Patcher.exe", exe);
@@ -82,6 +84,20 @@ class WineAuto : public ::testing::Test {
 };
 
 TEST_F(WineAuto, BuildsExactlyTheExpectedTreeAndMergesIntoTheUsersFolder) {
+  // The pack carries LZMS items of every kind the install reads: files,
+  // delta blobs, bundle payloads and assets.
+  Bytes image = readBytes(exe);
+  ByteView container, digest;
+  ASSERT_TRUE(peFindResource(image, 10, 101, container));
+  ASSERT_TRUE(peFindResource(image, 10, 102, digest));
+  PatchPack pack;
+  ASSERT_TRUE(loadPatchPackFrom(container, digest, pack));
+  std::set<uint32_t> compressedKinds;
+  for (const PackEntry& e : pack.entries) {
+    if (e.compressed) compressedKinds.insert(e.kind);
+  }
+  EXPECT_EQ(compressedKinds.size(), 4u);
+
   std::string game = out / "game";
   ASSERT_EQ(run(xapk, game), 0);
   EXPECT_EQ(log(), "OK");

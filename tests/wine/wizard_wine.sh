@@ -64,7 +64,7 @@ OUT="$WORK/chosen.txt"
 TITLE='VELMO Patcher'
 XAPK_TITLE='Choose the VELMO 1.0.7 XAPK'
 FOLDER_TITLE='Folder for the VELMO Windows game'
-DEMO="$BUILD/demo-plain"
+DEMO="$BUILD/demo"
 
 fail() {
   echo "wizard_wine: $RUN: $*" >&2

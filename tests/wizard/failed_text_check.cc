@@ -21,9 +21,9 @@
 #include "common/utf8.h"
 #include "ui/wizard_paint.h"
 #ifdef _WIN32
-#include "ui/gdiplus_painter.h"
+#include "ui/gdiplus/gdiplus_painter.h"
 #else
-#include "ui/cairo_painter.h"
+#include "ui/cairo/cairo_painter.h"
 #endif
 
 namespace velmo {
@@ -79,9 +79,8 @@ int check(int windowX, int windowY, const std::wstring& text, int shotCount, cha
   WizardState state;
   state.screen = WizardScreen::Failed;
   InstallOptions options;
-  InstallState install;
-  install.errorText = text;
-  const CanvasImage* painted = paintWizard(graphics, state, options, install, WizardStartupValues{}, 0, 0);
+  state.shown.errorText = text;
+  const CanvasImage* painted = paintWizard(graphics, state, options, 0, 0);
   if (!painted) {
     std::fprintf(stderr, "failed_text_check: cannot paint the reference\n");
     return 2;

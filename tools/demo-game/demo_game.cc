@@ -7,11 +7,11 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "audio/demo_music.h"
 #include "common/crc32.h"
 #include "common/utf8.h"
 #include "pack/pack_loader.h"
 #include "patch/unityweb.h"
+#include "demo_music.h"
 #include "strip_art.h"
 #include "velmo-pack/embed.h"
 #include "velmo-pack/pack_builder.h"

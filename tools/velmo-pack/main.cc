@@ -11,6 +11,7 @@
 #include "pack/lzms_buffer.h"
 #include "pack/pack_loader.h"
 #include "patch/pa30.h"
+#include "velmo-pack/pa30_create.h"
 #include "velmo-pack/embed.h"
 #include "velmo-pack/pack_builder.h"
 #include "velmo-pack/tool_io.h"

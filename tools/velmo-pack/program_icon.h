@@ -1,7 +1,7 @@
 #pragma once
-// The patcher's program icon, a pale snowflake on the wizard's dark blue,
-// drawn here so that a Windows patcher gets it with its pack: the window
-// class and Explorer load icon group 1 of the executable.
+// The program icon (ui/program_icon.h) as the icon resources of a Windows
+// patcher, written with its pack: the window class and Explorer load icon
+// group 1 of the executable.
 #include <cstdint>
 #include <vector>
 
@@ -24,8 +24,5 @@ struct ProgramIcon {
 
 // Drawn on first use, then kept for the process.
 const ProgramIcon& programIcon();
-
-// The icon at one size: straight RGBA, rows top to bottom.
-Bytes drawProgramIcon(int size);
 
 }  // namespace velmo

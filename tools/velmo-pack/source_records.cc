@@ -4,6 +4,7 @@
 #include "common/utf8.h"
 #include "patch/lzma_raw.h"
 #include "patch/pa30.h"
+#include "velmo-pack/pa30_create.h"
 #include "patch/unityweb.h"
 #include "velmo-pack/tool_io.h"
 

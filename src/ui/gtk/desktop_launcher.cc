@@ -1,4 +1,4 @@
-#include "ui/desktop_launcher.h"
+#include "ui/gtk/desktop_launcher.h"
 
 #include <glib.h>
 #include <glib/gstdio.h>

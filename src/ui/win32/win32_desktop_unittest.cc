@@ -3,7 +3,7 @@
 // Windows only (velmo_tests_win32 under Wine).
 #ifdef _WIN32
 
-#include "ui/win32_desktop.h"
+#include "ui/win32/win32_desktop.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>

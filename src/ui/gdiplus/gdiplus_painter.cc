@@ -1,4 +1,4 @@
-#include "ui/gdiplus_painter.h"
+#include "ui/gdiplus/gdiplus_painter.h"
 
 #include <gdiplus.h>
 #include <shlwapi.h>

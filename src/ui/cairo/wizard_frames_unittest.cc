@@ -8,7 +8,7 @@
 #include "support/png_encode.h"
 #include "support/test_util.h"
 #include "support/wizard_frames.h"
-#include "ui/cairo_painter.h"
+#include "ui/cairo/cairo_painter.h"
 
 namespace velmo {
 namespace {

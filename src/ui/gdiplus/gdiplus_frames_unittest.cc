@@ -11,7 +11,7 @@
 #include "support/png_encode.h"
 #include "support/test_util.h"
 #include "support/wizard_frames.h"
-#include "ui/gdiplus_painter.h"
+#include "ui/gdiplus/gdiplus_painter.h"
 
 namespace velmo {
 namespace {

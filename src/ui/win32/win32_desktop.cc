@@ -1,4 +1,4 @@
-#include "ui/win32_desktop.h"
+#include "ui/win32/win32_desktop.h"
 
 #include <shellapi.h>
 #include <shlobj.h>

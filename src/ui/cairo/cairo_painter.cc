@@ -1,4 +1,4 @@
-#include "ui/cairo_painter.h"
+#include "ui/cairo/cairo_painter.h"
 
 #include <pango/pangocairo.h>
 
@@ -300,14 +300,6 @@ void applyDrawingModes(cairo_t* cr) {
   cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
   cairo_set_font_options(cr, options);
   cairo_font_options_destroy(options);
-}
-
-std::unique_ptr<CanvasImage> drawProgramIcon(int size) {
-  std::unique_ptr<CanvasImage> icon = iconTile(size);
-  if (!icon) return nullptr;
-  CairoCanvas canvas(cairoSurface(*icon));
-  drawSnowflake(canvas, size * 0.5f, size * 0.5f, size * 0.34f, 0, 255);
-  return icon;
 }
 
 std::unique_ptr<CanvasImage> drawQuestionIcon(int size) {

@@ -13,8 +13,8 @@
 #include "pack/pack_items.h"
 #include "platform/platform.h"
 #include "platform/win32/system_dlls.h"
-#include "ui/gdiplus_painter.h"
-#include "ui/win32_desktop.h"
+#include "ui/gdiplus/gdiplus_painter.h"
+#include "ui/win32/win32_desktop.h"
 #include "ui/wizard_controller.h"
 #include "ui/wizard_window.h"
 
@@ -97,8 +97,7 @@ void serveWindowWhileClosing(uint32_t ms) {
 }
 
 void paintFrame(WizardWindow* w, HDC dc, float dt) {
-  WizardController& c = w->controller;
-  CanvasImage* frame = paintWizard(w->graphics, c.state, c.options, *c.install, c.startup, dt, platform().tickCount());
+  CanvasImage* frame = renderWindowFrame(w->controller, w->graphics, dt, platform().tickCount());
   if (frame) presentImage(*frame, dc, 0, 0);
 }
 
@@ -260,7 +259,8 @@ bool createWindow(WizardWindow* w) {
 
 }  // namespace
 
-int runWizard(Startup& startup, InstallState& install) {
+int runWizard(const PackContext& context, const std::wstring& xapkPath, const std::wstring& destinationFolder,
+              InstallState& install) {
   // One layout unit is one device pixel on every monitor.
   becomePerMonitorDpiAware();
   // The shell's dialogs want an apartment on the window thread.
@@ -271,10 +271,10 @@ int runWizard(Startup& startup, InstallState& install) {
   // Never freed: a worker that outlived the window may still announce its end.
   WizardWindow* w = new WizardWindow;
   WizardController& c = w->controller;
-  initWizardController(c, startup, install);
+  initWizardController(c, context, install, xapkPath, destinationFolder);
   c.desktop = makeDesktop(w);
 
-  Bytes stripArt = readAsset(startup.pack, L"bg.png");
+  Bytes stripArt = readAsset(context.pack, L"bg.png");
   initWizardGraphics(w->graphics, gdiplusPainter(), stripArt, platform().tickCount());
   startWizardMusic(c, w->music, waveOutMusicOutput());
   precheckXapk(c);

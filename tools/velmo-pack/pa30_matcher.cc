@@ -1,4 +1,4 @@
-#include "patch/pa30_matcher.h"
+#include "velmo-pack/pa30_matcher.h"
 
 #include <algorithm>
 #include <bit>

@@ -28,10 +28,9 @@ Argb readPixel(cairo_surface_t* surface, int x, int y);
 // Anti-aliased shapes and grey-scale anti-aliased, hinted text.
 void applyDrawingModes(cairo_t* cr);
 
-// Square icons in the window's own art (the night-sky gradient of the
-// background, its frame colour) on a transparent ground: the program's icon
-// carries the snowflake, the question icon a question mark.
-std::unique_ptr<CanvasImage> drawProgramIcon(int size);
+// A square icon in the window's own art (the night-sky gradient of the
+// background, its frame colour) on a transparent ground, carrying a
+// question mark: the GTK question box shows it.
 std::unique_ptr<CanvasImage> drawQuestionIcon(int size);
 
 }  // namespace velmo

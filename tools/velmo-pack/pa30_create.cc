@@ -13,8 +13,9 @@
 #include "patch/pa30_hash.h"
 #include "patch/pa30_header.h"
 #include "patch/pa30_huffman.h"
-#include "patch/pa30_matcher.h"
 #include "patch/pa30_params.h"
+#include "velmo-pack/pa30_create.h"
+#include "velmo-pack/pa30_matcher.h"
 
 namespace velmo {
 

@@ -1,4 +1,4 @@
-#include "ui/gdiplus_painter.h"
+#include "ui/gdiplus/gdiplus_painter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "audio/demo_music.h"
+#include "demo-game/demo_music.h"
 
 #include <gtest/gtest.h>
 
