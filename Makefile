@@ -4,9 +4,10 @@ WIN_BUILD ?= build-win
 JOBS ?= $(shell nproc)
 # The sanitizer build (ASan + UBSan) that `make test` runs after the native one.
 ASAN_BUILD ?= build-asan
+VECTORS ?= $(shell sed -n 's/^VELMO_VECTORS_DIR:PATH=//p' $(BUILD)/CMakeCache.txt)
 CCACHE_FLAGS = $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps configure build test test-asan demo bench clean windows windows-test
+.PHONY: all deps configure build test test-asan demo bench clean windows windows-test windows-kit
 
 all: build
 
@@ -30,6 +31,13 @@ windows: deps
 	@test -f $(WIN_BUILD)/build.ninja || cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(CCACHE_FLAGS)
 	@cmake --build $(WIN_BUILD) -j $(JOBS)
+
+# The test kit for a real Windows machine: build-win/velmo-windows-tests.zip
+# (unpack it there and run run-tests.cmd). The native tests write the
+# reference renders it carries.
+windows-kit: build windows
+	@test -d $(BUILD)/wizard-frames || (cd $(BUILD) && ctest -R WizardFrames --output-on-failure)
+	@sh scripts/make-windows-kit.sh $(WIN_BUILD) $(BUILD) $(VECTORS) --zip
 
 windows-test: windows
 	@cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -3,14 +3,19 @@
 # The GDI+ painter the window draws with.
 velmo_sources(GDIPLUS_SOURCES src/ui/gdiplus)
 add_library(velmo_ui_gdiplus STATIC ${GDIPLUS_SOURCES})
-target_link_libraries(velmo_ui_gdiplus PUBLIC velmo_uicore velmo_core gdiplus shlwapi ole32 gdi32)
+target_link_libraries(velmo_ui_gdiplus PUBLIC velmo_uicore velmo_core shlwapi ole32 gdi32)
 # The user32 window with the shell actions it uses, and the waveOut music
 # output.
 velmo_sources(WIN32_UI_SOURCES src/ui/win32 src/audio/waveout)
 add_library(velmo_ui_win32 STATIC ${WIN32_UI_SOURCES})
-target_link_libraries(velmo_ui_win32 PUBLIC velmo_ui_gdiplus velmo_uicore velmo_core ole32 uuid shell32 winmm user32)
+target_link_libraries(velmo_ui_win32 PUBLIC velmo_ui_gdiplus velmo_uicore velmo_core ole32 uuid shell32 user32)
 
-add_executable(velmo-patcher WIN32 src/app/main.cc)
+# The manifest and version block, from the project's version.
+set(VELMO_VERSION_QUAD "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
+set(VELMO_MANIFEST_FILE "${CMAKE_BINARY_DIR}/patcher.manifest")
+configure_file(${CMAKE_SOURCE_DIR}/src/app/win32/patcher.manifest ${VELMO_MANIFEST_FILE} @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/src/app/win32/patcher.rc.in ${CMAKE_BINARY_DIR}/patcher.rc @ONLY)
+add_executable(velmo-patcher WIN32 src/app/main.cc ${CMAKE_BINARY_DIR}/patcher.rc)
 set_target_properties(velmo-patcher PROPERTIES OUTPUT_NAME "VELMO Patcher")
 target_link_libraries(velmo-patcher PRIVATE velmo_app velmo_ui_win32 velmo_ui_gdiplus velmo_uicore velmo_core)
 # A release carries no symbols; the pack is added afterwards as resources.
@@ -137,3 +142,53 @@ foreach(run cancel close)
            COMMAND sh ${CMAKE_SOURCE_DIR}/tests/wine/wizard_wine.sh ${CMAKE_BINARY_DIR} ${run} ${VELMO_HOST_BUILD_DIR})
   set_tests_properties(wizard_wine_${run} PROPERTIES TIMEOUT 420 RESOURCE_LOCK wine_gui FIXTURES_REQUIRED win_demo)
 endforeach()
+
+# The program starts on every Windows it claims (8.1 and later): it imports
+# only functions present there, and no DLL that is not a KnownDLL.
+add_test(NAME windows_imports
+         COMMAND sh ${CMAKE_SOURCE_DIR}/tests/win32/check_imports.sh $<TARGET_FILE:velmo-patcher>
+                 ${CMAKE_SOURCE_DIR}/tests/win32/windows81_imports.txt)
+
+# A DLL of a system name planted beside the patcher (velmo_tests_wine).
+add_library(planted_dll SHARED tests/win32/planted_dll.c)
+set_target_properties(planted_dll PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# The test kit for a real Windows machine (make windows-kit): every test
+# program below with its filter, run by kit_runner.exe from run-tests.cmd.
+# Its data (kit-data: the LZMS demo game, our pack tool's LZMS buffers) is
+# made by scripts/make-windows-kit.sh, which ctest runs first here.
+add_executable(kit_runner tests/kit/kit_runner.cc)
+add_executable(velmo_tests_kit tests/kit/kit_unittest.cc ${support})
+target_include_directories(velmo_tests_kit PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(velmo_tests_kit PRIVATE velmo_packtool velmo_uicore velmo_core version GTest::gtest_main)
+target_compile_definitions(velmo_tests_kit PRIVATE
+  VELMO_SOURCE_DIR="${VELMO_WIN_SOURCE_DIR}"
+  VELMO_VECTORS_DIR="${VELMO_WIN_VECTORS_DIR}"
+  VELMO_BINARY_DIR="${VELMO_WIN_BINARY_DIR}"
+  VELMO_PREBUILT_DEMO_DIR="${VELMO_WIN_DEMO_DIR}"
+  VELMO_KIT_DATA_DIR="${VELMO_WIN_BINARY_DIR}\\\\kit-data"
+  VELMO_VERSION="${PROJECT_VERSION}"
+  VELMO_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+  VELMO_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+  VELMO_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+set(kit_lines)
+foreach(group ${WIN_TEST_GROUPS})
+  if(TARGET velmo_tests_${group})
+    string(APPEND kit_lines "velmo_tests_${group}.exe --gtest_brief=1 --gtest_filter=-${WIN_SKIP_${group}}\n")
+  endif()
+endforeach()
+string(APPEND kit_lines "velmo_tests_gdiplus.exe --gtest_brief=1\nvelmo_tests_win32.exe --gtest_brief=1\n"
+       "velmo_tests_kit.exe --gtest_brief=1\n")
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/kit-tests.txt CONTENT "${kit_lines}")
+add_test(NAME windows_kit_data
+         COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/make-windows-kit.sh ${CMAKE_BINARY_DIR} ${VELMO_HOST_BUILD_DIR}
+                 ${VELMO_VECTORS_DIR})
+set_tests_properties(windows_kit_data PROPERTIES FIXTURES_SETUP win_kit FIXTURES_REQUIRED win_demo)
+add_test(NAME wine_velmo_tests_kit
+         COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix
+                 $<TARGET_FILE:velmo_tests_kit> --gtest_brief=1)
+set_tests_properties(wine_velmo_tests_kit PROPERTIES TIMEOUT 300 FIXTURES_REQUIRED win_kit)
+# The whole kit under Wine, as a Windows user would run it; its last line
+# must report no failure (the LZMS parts skip here with their reason).
+add_test(NAME wine_windows_kit COMMAND sh ${CMAKE_SOURCE_DIR}/tests/kit/run_kit_wine.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(wine_windows_kit PROPERTIES TIMEOUT 1500 FIXTURES_REQUIRED win_kit RUN_SERIAL TRUE)

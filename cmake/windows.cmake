@@ -1,6 +1,6 @@
 # Libraries of the Windows build: liblzma and libzip built statically for
 # mingw by scripts/build-win-deps.sh into VELMO_WIN_DEPS, Debian's mingw zlib,
-# the system DLLs for hashing (CNG) and LZMS (Cabinet.dll), GoogleTest built
+# GoogleTest built
 # from Debian's sources, and the header-only JSON library of the build
 # machine. Everything links statically, so the executables need no DLL of
 # their own.
@@ -13,8 +13,11 @@ set(ZLIB_LIBRARY_RELEASE ${VELMO_ZLIB_STATIC} CACHE FILEPATH "zlib, linked stati
 find_package(ZLIB REQUIRED)
 target_compile_definitions(velmo_system_libs INTERFACE ZIP_STATIC LZMA_API_STATIC UNICODE _UNICODE
   _WIN32_WINNT=0x0A00 WINVER=0x0A00)
-target_link_libraries(velmo_system_libs INTERFACE libzip::zip liblzma::liblzma bcrypt cabinet shell32
-  Threads::Threads)
+# CNG (bcrypt), the Compression API (Cabinet), GDI+ and WINMM are bound from
+# System32 at run time (src/platform/win32/system_dlls.h), never linked.
+target_link_libraries(velmo_system_libs INTERFACE libzip::zip liblzma::liblzma shell32 Threads::Threads)
+# The manifest and version block of every patcher.
+enable_language(RC)
 add_link_options(-static -static-libgcc -static-libstdc++)
 
 # nlohmann/json is header-only; expose just its folder, not the host's

@@ -5,7 +5,8 @@
 set -e
 export WINEPREFIX="$1"
 shift
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# VELMO_WINEDLLOVERRIDES adds overrides of a test's own.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=${VELMO_WINEDLLOVERRIDES:+;$VELMO_WINEDLLOVERRIDES}"
 # The 64-bit loader itself: Debian's wrapper warns about a missing wine32 on
 # every start.
 WINE=/usr/lib/wine/wine64

@@ -9,9 +9,16 @@
 #include "install/install_state.h"
 #include "platform/platform.h"
 #include "ui/wizard_window.h"
+#ifdef _WIN32
+#include "platform/win32/system_dlls.h"
+#endif
 
 int main(int argc, char** argv) {
   using namespace velmo;
+#ifdef _WIN32
+  // Before anything can load a DLL: never from the program's own folder.
+  restrictDllSearchToSystem32();
+#endif
 #ifdef SIGXFSZ
   // A file-size limit then fails the write, which the normal failure path
   // reports and cleans up, instead of killing the process mid-install.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 namespace velmo {
@@ -84,9 +85,19 @@ bool startMusic(MusicPlayer& player, ByteView musicA, ByteView musicB, const Mus
   }
   player.output = &output;
   player.threadRunning.store(true);
-  std::thread(musicThread, &player).detach();
+  try {
+    player.startThread(musicThread, &player);
+  } catch (const std::system_error&) {
+    // Out of threads or memory at start-up: the wizard goes on without music.
+    player.threadRunning.store(false);
+    player.trackA.clear();
+    player.trackB.clear();
+    return false;
+  }
   return true;
 }
+
+void startDetachedMusicThread(MusicThreadProc proc, MusicPlayer* player) { std::thread(proc, player).detach(); }
 
 bool musicAvailable(const MusicPlayer& player) { return !player.trackA.empty() || !player.trackB.empty(); }
 

@@ -19,6 +19,13 @@ constexpr size_t kMusicBufferSamples = 48000;
 // Longest sleep of the music thread between two looks at musicStop.
 constexpr uint32_t kMusicWaitMs = 200;
 
+struct MusicPlayer;
+using MusicThreadProc = void (*)(MusicPlayer*);
+
+// Runs proc(player) on a detached thread; throws std::system_error when the
+// system cannot start one, as std::thread does.
+void startDetachedMusicThread(MusicThreadProc proc, MusicPlayer* player);
+
 // One process-wide instance. The music thread alone touches playingB,
 // position and the buffers once it runs; trackA and trackB are fixed before.
 struct MusicPlayer {
@@ -37,6 +44,8 @@ struct MusicPlayer {
   std::atomic<bool> musicStop{false};
   // True from start until the thread has finished with the player.
   std::atomic<bool> threadRunning{false};
+  // How the thread is started (tests make it fail).
+  void (*startThread)(MusicThreadProc, MusicPlayer*) = startDetachedMusicThread;
 };
 
 // The 16-bit little-endian values of a raw PCM asset; a final odd byte is
@@ -50,7 +59,8 @@ void fillMusicBuffer(MusicPlayer& player, size_t index);
 
 // Takes the two tracks' bytes and starts the music thread on `output`. When
 // both tracks are empty nothing starts (no thread, no device) and the result
-// is false.
+// is false; so too when no thread can be started, and then the music stays
+// off: the tracks are dropped and musicAvailable is false.
 bool startMusic(MusicPlayer& player, ByteView musicA, ByteView musicB, const MusicOutputOps& output);
 
 // Whether there is music at all (the mute button exists only then).

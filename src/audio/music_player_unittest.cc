@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace velmo {
@@ -294,6 +295,18 @@ TEST_F(MusicPlayerThread, DeviceThatCannotOpenEndsTheThreadSilently) {
   setMusicMuted(*player, true);
   EXPECT_TRUE(fake.volumes.empty());
   EXPECT_EQ(fake.writes, 0);
+}
+
+TEST_F(MusicPlayerThread, AThreadThatCannotStartLeavesTheMusicOff) {
+  player->startThread = [](MusicThreadProc, MusicPlayer*) {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  };
+  EXPECT_FALSE(startMusic(*player, toBytes(ramp(10, 1)), toBytes(ramp(10, 2)), kFakeOutput));
+  EXPECT_FALSE(player->threadRunning.load());
+  EXPECT_FALSE(musicAvailable(*player));
+  setMusicMuted(*player, true);
+  EXPECT_EQ(fake.opens, 0);
+  EXPECT_TRUE(fake.volumes.empty());
 }
 
 TEST_F(MusicPlayerThread, NothingToPlayStartsNothing) {

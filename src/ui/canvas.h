@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "ui/fonts.h"
 
 namespace velmo {
 
@@ -98,6 +99,9 @@ struct Painter {
   std::unique_ptr<Canvas> (*beginDrawing)(CanvasImage& target);
   // The font families this library can draw with.
   std::vector<std::string> (*installedFontFamilies)();
+  // The wizard's fonts chosen by creating each candidate, for a library that
+  // can tell that way; null: chosen from installedFontFamilies().
+  FontFamilies (*chooseFonts)() = nullptr;
 };
 
 }  // namespace velmo

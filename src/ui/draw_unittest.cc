@@ -549,6 +549,31 @@ TEST(Fonts, FirstInstalledCandidateElseFallback) {
   EXPECT_EQ(firstAvailableFamily({"Segoe UI"}, {}), "");
 }
 
+// A renderer that tells by creating: a family enumerated under a localised
+// name is still found by the name it is created by, the fallback comes
+// next, and the renderer's default only when even that cannot be created.
+TEST(Fonts, ChosenByCreationDownEachListThenTheFallbackThenTheDefault) {
+  std::vector<std::string> asked;
+  std::vector<std::string> creatable = {titleFontCandidates().back(), subtitleFontCandidates().front(), "Arial"};
+  auto has = [&](const std::string& name) {
+    asked.push_back(name);
+    return std::find(creatable.begin(), creatable.end(), name) != creatable.end();
+  };
+  FontFamilies f = chooseFontFamilies(has, "Default Sans");
+  EXPECT_EQ(f.title, titleFontCandidates().back());
+  EXPECT_EQ(f.subtitle, subtitleFontCandidates().front());
+  EXPECT_EQ(f.body, "Arial");  // in the list, or else the fallback
+  // Down the title list in order, each name asked once.
+  std::vector<std::string> titleAsked(asked.begin(), asked.begin() + titleFontCandidates().size());
+  EXPECT_EQ(titleAsked, titleFontCandidates());
+
+  creatable = {};
+  f = chooseFontFamilies(has, "Default Sans");
+  EXPECT_EQ(f.title, "Default Sans");
+  EXPECT_EQ(f.body, "Default Sans");
+  EXPECT_EQ(chooseFontFamilies(has, "").subtitle, "");
+}
+
 TEST(Fonts, ChosenFacesCoverEveryText) {
   FontFamilies f = testFonts();
   ASSERT_FALSE(f.title.empty());

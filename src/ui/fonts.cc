@@ -4,6 +4,13 @@
 
 namespace velmo {
 
+#ifdef _WIN32
+std::vector<std::string> titleFontCandidates() { return {"Book Antiqua", "Georgia", "Times New Roman"}; }
+
+std::vector<std::string> bodyFontCandidates() { return {"Segoe UI", "Arial"}; }
+
+std::vector<std::string> subtitleFontCandidates() { return {"Yu Mincho", "MS Mincho", "MS Gothic", "Meiryo"}; }
+#else
 std::vector<std::string> titleFontCandidates() {
   return {"Book Antiqua", "Georgia", "Times New Roman", "Liberation Serif", "DejaVu Serif"};
 }
@@ -15,6 +22,7 @@ std::vector<std::string> bodyFontCandidates() {
 std::vector<std::string> subtitleFontCandidates() {
   return {"Yu Mincho", "MS Mincho", "MS Gothic", "Meiryo", "Noto Serif CJK JP", "Noto Sans CJK JP"};
 }
+#endif
 
 namespace {
 
@@ -42,6 +50,20 @@ FontFamilies chooseFontFamilies(const std::vector<std::string>& installed) {
   f.title = firstAvailableFamily(titleFontCandidates(), installed);
   f.body = firstAvailableFamily(bodyFontCandidates(), installed);
   f.subtitle = firstAvailableFamily(subtitleFontCandidates(), installed);
+  return f;
+}
+
+FontFamilies chooseFontFamilies(const FontFamilyTest& has, const std::string& lastResort) {
+  auto first = [&](const std::vector<std::string>& candidates) {
+    for (const std::string& want : candidates) {
+      if (has(want)) return want;
+    }
+    return has(kFallbackFontFamily) ? std::string(kFallbackFontFamily) : lastResort;
+  };
+  FontFamilies f;
+  f.title = first(titleFontCandidates());
+  f.body = first(bodyFontCandidates());
+  f.subtitle = first(subtitleFontCandidates());
   return f;
 }
 

@@ -1,8 +1,13 @@
 #pragma once
-// The three font families of the wizard, each the first installed family of
-// its candidate list. The lists keep the Windows faces first and add the
-// Linux stand-ins after them, because fontconfig silently substitutes a
-// missing family and so cannot tell us by failing.
+// The three font families of the wizard, each the first available family of
+// its candidate list. The Windows build lists Windows faces only and asks
+// GDI+ to create each one: enumerated names come back localised on some
+// Windows (游明朝 for "Yu Mincho" on Japanese Windows), names a family is
+// created by never do. Elsewhere the lists keep the Windows faces first and
+// add the Linux stand-ins after them, compared with the enumerated families,
+// because fontconfig silently substitutes a missing family and so cannot tell
+// us by failing.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,5 +33,13 @@ std::string firstAvailableFamily(const std::vector<std::string>& candidates,
 
 // installed: the painter's installedFontFamilies().
 FontFamilies chooseFontFamilies(const std::vector<std::string>& installed);
+
+// Whether the renderer can create a family of that name.
+using FontFamilyTest = std::function<bool(const std::string& name)>;
+
+// Each role's first candidate that `has` accepts, else the fallback family
+// when it does, else lastResort (the renderer's own default family; empty:
+// texts of that role are not drawn).
+FontFamilies chooseFontFamilies(const FontFamilyTest& has, const std::string& lastResort);
 
 }  // namespace velmo

@@ -1,5 +1,6 @@
 #include "ui/wizard_controller.h"
 
+#include <algorithm>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -263,7 +264,7 @@ void wizardJobFinished(WizardController& c, bool ok) {
 bool requestWindowClose(WizardController& c) {
   if (c.windowClosed) return true;
   InstallState& install = *c.install;
-  if (c.askingToClose) return false;
+  if (c.askingToClose || c.waitingToClose) return false;
   if (install.jobRunning) {
     c.askingToClose = true;
     bool yes = c.desktop.askYesNo && c.desktop.askYesNo(kStopInstallQuestion, kWizardTitle);
@@ -271,12 +272,21 @@ bool requestWindowClose(WizardController& c) {
     if (!yes) return false;
     install.cancelRequested = true;
   }
-  // Blocks the window thread on purpose: the worker never waits for it, and
-  // an entry the job has started runs to its end before the flag is seen.
-  // Waiting for the announcement rather than jobRunning alone also covers a
-  // job that has just cleared jobRunning but not yet set the exit code.
-  // A running XAPK check is waited for too: it may still write the source.
-  while (install.jobRunning || c.jobInFlight || c.xapkCheckRunning) platform().sleepMs(kCloseWaitStepMs);
+  // Holds the window thread here on purpose: the worker never waits for it,
+  // and an entry the job has started runs to its end before the flag is
+  // seen. Waiting for the announcement rather than jobRunning alone also
+  // covers a job that has just cleared jobRunning but not yet set the exit
+  // code. A running XAPK check is waited for too: it may still write the
+  // source. Each step keeps the window painting where the back end can.
+  c.waitingToClose = true;
+  while (install.jobRunning || c.jobInFlight || c.xapkCheckRunning) {
+    if (c.desktop.waitWhileClosing) {
+      c.desktop.waitWhileClosing(kCloseWaitStepMs);
+    } else {
+      platform().sleepMs(kCloseWaitStepMs);
+    }
+  }
+  c.waitingToClose = false;
   c.windowClosed = true;
   if (c.desktop.destroyWindow) c.desktop.destroyWindow();
   return true;
@@ -426,6 +436,21 @@ int finishWizard(WizardController& c) {
   }
   closeXapk(c.source);
   return c.install->exitCode;
+}
+
+TaskbarProgress taskbarProgress(const WizardState& state, const InstallState& install) {
+  TaskbarProgress p;
+  if (state.screen != WizardScreen::Installing && state.screen != WizardScreen::Failed) return p;
+  p.kind = state.screen == WizardScreen::Installing ? TaskbarProgressKind::Normal : TaskbarProgressKind::Error;
+  p.total = install.bytesTotal.load();
+  p.done = std::min(install.bytesDone.load(), p.total);
+  if (p.total == 0) {
+    // Nothing planned yet (or a job that failed before planning): an empty
+    // bar while installing, a full red one on the failed screen.
+    p.total = 1;
+    p.done = p.kind == TaskbarProgressKind::Error ? 1 : 0;
+  }
+  return p;
 }
 
 }  // namespace velmo

@@ -75,6 +75,11 @@ struct WizardDesktop {
   // actions never close the window from inside the press).
   std::function<void()> postClose;
   std::function<void()> destroyWindow;
+  // One step of the wait for a stopping job after the window was asked to
+  // close: returns after about ms, the window meanwhile still painting its
+  // frames (presses and keys are dropped), so that the system never takes
+  // it for hung. Unset: the thread sleeps.
+  std::function<void(uint32_t ms)> waitWhileClosing;
   // Called on the worker thread when a job has ended; hands ok over to the
   // window thread, which then calls wizardJobFinished. Never touches the
   // window itself.
@@ -125,6 +130,9 @@ struct WizardController {
   // While "Stop the installation?" is open: its modal loop can deliver a
   // second close request, which must not ask again.
   bool askingToClose = false;
+  // While a close waits for the job to stop: a close request the waiting
+  // step delivers is not acted on.
+  bool waitingToClose = false;
   // From the start of a job until its worker has announced the end. The
   // worker clears jobRunning before it sets exitCode, so only this tells
   // that the exit code of the job is final.
@@ -212,6 +220,17 @@ float animationStep(AnimationClock& clock, uint32_t nowTick);
 // or one that already holds the game, as chosen; any other folder plus
 // the subfolder "VELMO".
 std::wstring destinationForChosenFolder(const std::wstring& chosen);
+
+// The window's taskbar button as the system's convention for long work has
+// it: a normal progress bar while installing, the error state (at how far
+// the job came) on the failed screen, none otherwise.
+enum class TaskbarProgressKind { None, Normal, Error };
+struct TaskbarProgress {
+  TaskbarProgressKind kind = TaskbarProgressKind::None;
+  uint64_t done = 0, total = 0;  // total > 0 whenever kind is not None
+  bool operator==(const TaskbarProgress&) const = default;
+};
+TaskbarProgress taskbarProgress(const WizardState& state, const InstallState& install);
 
 // After the window closed: stops the music and waits for its device to
 // close (at most kMusicStopWaitMs), closes the XAPK source and returns the

@@ -109,6 +109,8 @@ struct WriteGate {
   static inline int held = 0;
   static inline std::thread::id testThread;
   static inline const InstallState* state = nullptr;
+  // Holds the write even after a cancel, until released.
+  static inline bool ignoreCancel = false;
 
   static bool write(FileHandle file, const void* data, size_t size) {
     if (std::this_thread::get_id() != testThread) {
@@ -117,7 +119,7 @@ struct WriteGate {
       changed.notify_all();
       // The cancel flag has no notification of its own: look every few ms.
       auto deadline = std::chrono::steady_clock::now() + 30s;
-      while (!open && !state->cancelRequested.load() && std::chrono::steady_clock::now() < deadline) {
+      while (!open && (ignoreCancel || !state->cancelRequested.load()) && std::chrono::steady_clock::now() < deadline) {
         changed.wait_for(hold, 5ms);
       }
       --held;
@@ -127,6 +129,7 @@ struct WriteGate {
   static void close(const InstallState& s) {
     std::lock_guard<std::mutex> hold(lock);
     open = false;
+    ignoreCancel = false;
     held = 0;
     state = &s;
     testThread = std::this_thread::get_id();
@@ -475,6 +478,30 @@ TEST_F(WizardControllerTest, AFailedRecheckLeavesTheXapkInvalid) {
   EXPECT_EQ(install->exitCode.load(), 0) << "set only by jobs";
 }
 
+TEST(TaskbarProgressTest, NormalWhileInstallingErrorWhenFailedNoneOtherwise) {
+  WizardState state;
+  InstallState install;
+  install.bytesTotal = 1000;
+  install.bytesDone = 250;
+  using K = TaskbarProgressKind;
+  for (WizardScreen screen : {WizardScreen::ChooseXapk, WizardScreen::ChooseDestination, WizardScreen::Finished}) {
+    state.screen = screen;
+    EXPECT_EQ(taskbarProgress(state, install), TaskbarProgress{}) << int(screen);
+  }
+  state.screen = WizardScreen::Installing;
+  EXPECT_EQ(taskbarProgress(state, install), (TaskbarProgress{K::Normal, 250, 1000}));
+  install.bytesDone = 1200;  // counters are not clamped; the bar is
+  EXPECT_EQ(taskbarProgress(state, install), (TaskbarProgress{K::Normal, 1000, 1000}));
+  install.bytesTotal = 0;
+  install.bytesDone = 0;
+  EXPECT_EQ(taskbarProgress(state, install), (TaskbarProgress{K::Normal, 0, 1}));
+  state.screen = WizardScreen::Failed;
+  EXPECT_EQ(taskbarProgress(state, install), (TaskbarProgress{K::Error, 1, 1}));
+  install.bytesTotal = 1000;
+  install.bytesDone = 400;
+  EXPECT_EQ(taskbarProgress(state, install), (TaskbarProgress{K::Error, 400, 1000}));
+}
+
 TEST_F(WizardControllerTest, JobEndTextsOnTheFailedScreen) {
   c->state.screen = WizardScreen::Installing;
   setErrorText(*install, L"");
@@ -604,6 +631,33 @@ TEST_F(WizardRunningJobTest, ClosingWithYesCancelsAndWaitsForTheJob) {
   EXPECT_TRUE(requestWindowClose(*c));
   EXPECT_EQ(fake.destroys, 1);
   EXPECT_EQ(fake.questions.size(), 1u);
+}
+
+// The wait after "Yes" serves the window step by step (it keeps painting)
+// until the job has ended; a close request arriving meanwhile is ignored.
+TEST_F(WizardRunningJobTest, TheWaitForAStoppingJobKeepsServingTheWindow) {
+  fake.yesAnswer = true;
+  {
+    std::lock_guard<std::mutex> hold(WriteGate::lock);
+    WriteGate::ignoreCancel = true;  // the job's entry runs on for a few steps
+  }
+  int steps = 0;
+  bool nestedClosed = true;
+  c->desktop.waitWhileClosing = [&](uint32_t ms) {
+    EXPECT_EQ(ms, kCloseWaitStepMs);
+    EXPECT_FALSE(c->windowClosed);
+    if (++steps == 1) nestedClosed = requestWindowClose(*c);
+    if (steps == 3) WriteGate::release();
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  };
+  EXPECT_TRUE(requestWindowClose(*c));
+  EXPECT_GE(steps, 3);
+  EXPECT_FALSE(nestedClosed);
+  EXPECT_EQ(fake.questions.size(), 1u);
+  EXPECT_FALSE(install->jobRunning);
+  EXPECT_FALSE(c->jobInFlight);
+  EXPECT_EQ(fake.destroys, 1);
+  EXPECT_TRUE(c->windowClosed);
 }
 
 TEST_F(WizardRunningJobTest, LatePressesNeverStartASecondJobOrChangeTheOptions) {

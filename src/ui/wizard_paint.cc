@@ -134,7 +134,7 @@ SpaceLine spaceLine(uint64_t needed, const FreeSpaceFigure& free) {
 
 void initWizardGraphics(WizardGraphics& graphics, const Painter& painter, ByteView stripArtPng, uint32_t snowSeed) {
   graphics.painter = &painter;
-  graphics.fonts = chooseFontFamilies(painter.installedFontFamilies());
+  graphics.fonts = painter.chooseFonts ? painter.chooseFonts() : chooseFontFamilies(painter.installedFontFamilies());
   graphics.stripArt = stripArtPng.empty() ? nullptr : painter.decodePng(stripArtPng);
   graphics.background = composeBackground(painter, graphics.stripArt.get());
   initSnowParticles(graphics.snow, snowSeed);

@@ -13,7 +13,8 @@ const std::string& smallDemoGame() {
 #ifdef VELMO_PREBUILT_DEMO_DIR
   // Made before the tests by the build machine's tool (a cross-built test
   // cannot run it).
-  static std::string prebuilt = exists(VELMO_PREBUILT_DEMO_DIR "/pack.bin") ? VELMO_PREBUILT_DEMO_DIR : "";
+  static std::string configured = dataDir(VELMO_PREBUILT_DEMO_DIR, "demo");
+  static std::string prebuilt = exists(configured + "/pack.bin") ? configured : "";
   return prebuilt;
 #endif
   // Removed when the process ends: every test process makes its own.

@@ -101,8 +101,18 @@ Bytes randomBytes(size_t n, uint32_t seed) {
   return out;
 }
 
+std::string kitDir() {
+  const char* kit = std::getenv("VELMO_KIT_DIR");
+  return kit ? kit : "";
+}
+
+std::string dataDir(const char* configured, const char* inKit) {
+  std::string kit = kitDir();
+  return kit.empty() ? configured : kit + "/" + inKit;
+}
+
 Bytes readVector(const std::string& relativePath) {
-  std::string path = std::string(VELMO_VECTORS_DIR) + "/" + relativePath;
+  std::string path = dataDir(VELMO_VECTORS_DIR, "vectors") + "/" + relativePath;
   if (!exists(path)) {
     ADD_FAILURE() << "the genuine vector " << path
                   << " is missing; configure with -DVELMO_VECTORS_DIR=<the shared vectors folder>";
@@ -110,7 +120,7 @@ Bytes readVector(const std::string& relativePath) {
   return readBytes(path);
 }
 
-std::string buildPath(const std::string& name) { return std::string(VELMO_BINARY_DIR) + "/" + name; }
+std::string buildPath(const std::string& name) { return dataDir(VELMO_BINARY_DIR, "bin") + "/" + name; }
 
 int runCommand(const std::string& commandLine) {
   int status = std::system(commandLine.c_str());

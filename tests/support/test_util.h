@@ -49,6 +49,14 @@ Bytes randomBytes(size_t n, uint32_t seed);
 Bytes readVector(const std::string& relativePath);
 // A path inside the build tree (the built programs).
 std::string buildPath(const std::string& name);
+// The Windows test kit (velmo-windows-tests.zip) names its own folder in
+// VELMO_KIT_DIR; the folders the build configured are then the kit's copies:
+// vectors\ (the genuine vectors), bin\ (the programs), demo\ (the
+// small demo game) and host\ (the build machine's reference renders).
+// Empty when not running from the kit.
+std::string kitDir();
+// The folder the build configured, or the kit's copy named `inKit`.
+std::string dataDir(const char* configured, const char* inKit);
 // Runs a command line through the shell; returns its exit status (-1 when it
 // did not exit normally). Output goes to the test log.
 int runCommand(const std::string& commandLine);

@@ -310,5 +310,25 @@ TEST_F(WineAuto, FilesHeldByAnotherProgram) {
   EXPECT_TRUE(leftNothing(game));
 }
 
+// DLLs of system names left beside the patcher (a Downloads folder), with
+// Wine told to prefer such native DLLs to its own: the patcher takes every
+// DLL that is not a KnownDLL from System32 only, so none of them runs.
+TEST_F(WineAuto, DllsPlantedBesideThePatcherAreNeverLoaded) {
+  const std::string planted = kWinBuild + "/planted_dll.dll";
+  ASSERT_TRUE(exists(planted)) << planted;
+  const char* names[] = {"bcrypt", "cabinet", "winmm", "gdiplus"};
+  std::string overrides;
+  for (const char* name : names) {
+    fs::copy_file(planted, dir / (std::string(name) + ".dll"));
+    overrides += std::string(overrides.empty() ? "" : ",") + name;
+  }
+  std::string game = out / "game";
+  ASSERT_EQ(run(xapk, game, "VELMO_WINEDLLOVERRIDES=" + shellQuote(overrides + "=n,b")), 0);
+  EXPECT_EQ(log(), "OK");
+  for (const char* name : names) EXPECT_FALSE(exists(dir / (std::string(name) + ".dll.loaded"))) << name;
+  std::string difference;
+  EXPECT_TRUE(sameTree(demo + "/expected", game, difference)) << difference;
+}
+
 }  // namespace
 }  // namespace velmo

@@ -16,7 +16,8 @@
 #            behind; the title bar's close then exits with 1.
 #   close    Alt+F4 during the install asks "Stop the installation?": "No"
 #            keeps the job going, "Yes" stops it, and the process exits with
-#            the job's exit code, 1.
+#            the job's exit code, 1; while it waits for the job the window
+#            keeps painting and ignores presses.
 # They run in a Wine prefix of their own (build-win/wineprefix-gui) whose
 # home, and so whose desktop folder, lies in the build folder too, so that
 # nothing lands in the user's real home.
@@ -343,6 +344,19 @@ run_close() {
   close_and_answer alt+y 6-stop-question-again
   sleep 0.5
   kill -0 "$PROGRAM_PID" 2>/dev/null || fail "the wizard closed before its job ended"
+  # Meanwhile it keeps painting (the snow moves from one shot to the next)
+  # and takes no presses ("Cancel", the title bar's close).
+  shot 7-waiting-a
+  sleep 1
+  shot 7-waiting-b
+  changed=$(compare -metric AE \
+    "$SHOTS/7-waiting-a.png[1040x640+$WIN_X+$WIN_Y]" "$SHOTS/7-waiting-b.png[1040x640+$WIN_X+$WIN_Y]" null: 2>&1 || true)
+  [ "${changed%%[!0-9]*}" -gt 50 ] 2>/dev/null || fail "the window froze while it waited for the job ($changed pixels changed)"
+  click 129 562
+  click 1005 24
+  sleep 0.5
+  kill -0 "$PROGRAM_PID" 2>/dev/null || fail "a press during the wait closed the wizard before its job ended"
+  [ -e "$GATE.waiting" ] || fail "the job's held write ended before the gate opened"
   touch "$GATE"
   expect_exit 1
   expect_nothing_left

@@ -12,6 +12,7 @@ constexpr size_t kResourceDirectoryIndex = 2;
 constexpr uint32_t kResourceSectionFlags = 0x40000040;  // initialised data, readable
 constexpr uint32_t kSubdirectoryBit = 0x80000000u;
 constexpr char kResourceSectionName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+constexpr char kOldResourceSectionName[8] = {'.', 'o', 'l', 'd', 'r', 's', 'r', 'c'};
 
 void putLe16(uint8_t* p, uint16_t v) {
   p[0] = uint8_t(v);
@@ -45,6 +46,8 @@ bool fits(ByteView image, uint64_t offset, uint64_t size) {
   return offset <= image.size() && size <= image.size() - offset;
 }
 
+bool isPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
 bool parseLayout(ByteView image, PeLayout& pe) {
   if (!isPeImage(image)) return false;
   pe.coffAt = readLe32(image.data() + 0x3C) + size_t(4);
@@ -73,7 +76,12 @@ bool parseLayout(ByteView image, PeLayout& pe) {
   pe.directoryCount = readLe32(opt + countAt);
   pe.directoriesAt = pe.optionalAt + countAt + 4;
   if (pe.directoryCount > (optionalSize - countAt - 4) / 8) return false;
-  if (pe.sectionAlignment == 0 || pe.fileAlignment == 0) return false;
+  // The loader's own limits: powers of two, file alignment at most 64 KiB.
+  // Anything else would make the writer pad the file by gigabytes.
+  if (!isPowerOfTwo(pe.sectionAlignment) || !isPowerOfTwo(pe.fileAlignment) || pe.fileAlignment > 0x10000 ||
+      pe.sectionAlignment > (1u << 28)) {
+    return false;
+  }
   pe.sectionTableAt = pe.optionalAt + optionalSize;
   if (!fits(image, pe.sectionTableAt, uint64_t(sectionCount) * kSectionHeaderSize)) return false;
   for (uint16_t i = 0; i < sectionCount; ++i) {
@@ -128,54 +136,176 @@ uint32_t peChecksum(Bytes& image, size_t checksumAt) {
   return uint32_t(sum + image.size());
 }
 
-// The three-level resource tree (type, id, language) followed by the data,
-// every offset relative to the section start and every data RVA based at
-// sectionRva.
-Bytes buildResourceSection(const std::vector<PeResource>& resources, uint32_t sectionRva) {
-  std::map<uint16_t, std::map<uint16_t, ByteView>> tree;
-  for (const PeResource& r : resources) tree[r.type][r.id] = r.data;
-  auto directorySize = [](size_t entries) { return 16 + entries * 8; };
-
-  // Layout: root, type directories, language directories, data entries, data.
-  size_t typeDirsAt = directorySize(tree.size());
-  size_t languageDirsAt = typeDirsAt;
-  size_t leafCount = 0;
-  for (const auto& [type, ids] : tree) {
-    languageDirsAt += directorySize(ids.size());
-    leafCount += ids.size();
+// A directory entry's key: a number, or a name (its UTF-16LE code units as
+// stored). Named entries sort before numbered ones, as the format wants.
+struct ResourceKey {
+  bool named = false;
+  uint32_t id = 0;
+  Bytes name;
+  bool operator<(const ResourceKey& o) const {
+    if (named != o.named) return named;
+    return named ? name < o.name : id < o.id;
   }
-  size_t dataEntriesAt = languageDirsAt + leafCount * directorySize(1);
-  size_t dataAt = alignUp(dataEntriesAt + leafCount * 16, 8);
-  size_t total = dataAt;
-  for (const auto& [type, ids] : tree) {
-    for (const auto& [id, data] : ids) total = alignUp(total + data.size(), 8);
-  }
+};
 
-  Bytes out(total, 0);
-  auto writeDirectory = [&](size_t at, size_t entries) { putLe16(out.data() + at + 14, uint16_t(entries)); };
-  auto writeEntry = [&](size_t directoryAt, size_t index, uint32_t id, uint32_t target) {
-    putLe32(out.data() + directoryAt + 16 + index * 8, id);
-    putLe32(out.data() + directoryAt + 16 + index * 8 + 4, target);
-  };
-  writeDirectory(0, tree.size());
-  size_t typeAt = typeDirsAt, languageAt = languageDirsAt, entryAt = dataEntriesAt, blobAt = dataAt;
-  size_t typeIndex = 0;
-  for (const auto& [type, ids] : tree) {
-    writeEntry(0, typeIndex++, type, uint32_t(typeAt) | kSubdirectoryBit);
-    writeDirectory(typeAt, ids.size());
-    size_t idIndex = 0;
-    for (const auto& [id, data] : ids) {
-      writeEntry(typeAt, idIndex++, id, uint32_t(languageAt) | kSubdirectoryBit);
-      writeDirectory(languageAt, 1);
-      writeEntry(languageAt, 0, 0, uint32_t(entryAt));  // language neutral
-      putLe32(out.data() + entryAt, uint32_t(sectionRva + blobAt));
-      putLe32(out.data() + entryAt + 4, uint32_t(data.size()));
-      if (!data.empty()) std::memcpy(out.data() + blobAt, data.data(), data.size());
-      languageAt += directorySize(1);
-      entryAt += 16;
-      blobAt = alignUp(blobAt + data.size(), 8);
+struct ResourceLeaf {
+  uint32_t codePage = 0;
+  ByteView data;
+};
+
+// type -> name -> language -> data
+using ResourceTree = std::map<ResourceKey, std::map<ResourceKey, std::map<ResourceKey, ResourceLeaf>>>;
+
+// Bounds on what an executable's own resource tree may hold, so that a
+// damaged one cannot make the writer loop or allocate without end.
+constexpr size_t kMaxResourceEntries = 1u << 16;
+
+struct TreeReader {
+  ByteView image;
+  const PeLayout& pe;
+  ByteView section;
+  size_t entriesSeen = 0;
+  uint64_t dataBytes = 0, copiedBytes = 0;
+
+  bool key(uint32_t raw, ResourceKey& k) {
+    k.named = raw & kSubdirectoryBit;
+    if (!k.named) {
+      k.id = raw;
+      return true;
     }
-    typeAt += directorySize(ids.size());
+    size_t at = raw & ~kSubdirectoryBit;
+    if (!fits(section, at, 2)) return false;
+    size_t units = readLe16(section.data() + at);
+    if (!fits(section, at + 2, units * 2)) return false;
+    // Names, like data, cannot add up to more than the file.
+    copiedBytes += units * 2;
+    if (copiedBytes > image.size()) return false;
+    k.name.assign(section.begin() + at + 2, section.begin() + at + 2 + units * 2);
+    return true;
+  }
+
+  // The entries of the directory at `at`: key and raw target.
+  bool entries(size_t at, std::vector<std::pair<ResourceKey, uint32_t>>& out) {
+    if (!fits(section, at, 16)) return false;
+    size_t count = size_t(readLe16(section.data() + at + 12)) + readLe16(section.data() + at + 14);
+    if (!fits(section, at + 16, count * 8)) return false;
+    entriesSeen += count;
+    if (entriesSeen > kMaxResourceEntries) return false;
+    for (size_t i = 0; i < count; ++i) {
+      const uint8_t* e = section.data() + at + 16 + i * 8;
+      ResourceKey k;
+      if (!key(readLe32(e), k)) return false;
+      out.emplace_back(std::move(k), readLe32(e + 4));
+    }
+    return true;
+  }
+
+  bool read(ResourceTree& tree) {
+    std::vector<std::pair<ResourceKey, uint32_t>> types;
+    if (!entries(0, types)) return false;
+    for (auto& [type, typeTarget] : types) {
+      if (!(typeTarget & kSubdirectoryBit)) return false;
+      std::vector<std::pair<ResourceKey, uint32_t>> names;
+      if (!entries(typeTarget & ~kSubdirectoryBit, names)) return false;
+      for (auto& [name, nameTarget] : names) {
+        if (!(nameTarget & kSubdirectoryBit)) return false;
+        std::vector<std::pair<ResourceKey, uint32_t>> languages;
+        if (!entries(nameTarget & ~kSubdirectoryBit, languages)) return false;
+        for (auto& [language, leafAt] : languages) {
+          if ((leafAt & kSubdirectoryBit) || !fits(section, leafAt, 16)) return false;
+          const uint8_t* d = section.data() + leafAt;
+          uint32_t dataSize = readLe32(d + 4);
+          size_t dataAt = 0;
+          if (!rvaToOffset(image, pe, readLe32(d), dataSize, dataAt)) return false;
+          // Distinct resources cannot add up to more than the file.
+          dataBytes += dataSize;
+          if (dataBytes > image.size()) return false;
+          tree[type][name][language] = {readLe32(d + 8), image.subspan(dataAt, dataSize)};
+        }
+      }
+    }
+    return true;
+  }
+};
+
+// The three-level resource tree (type, name, language) in one section:
+// directories, name strings, data entries, then the data, every offset
+// relative to the section start and every data RVA based at sectionRva.
+// Empty when it would not fit a section.
+Bytes buildResourceSection(const ResourceTree& tree, uint32_t sectionRva) {
+  auto directorySize = [](size_t entries) { return 16 + entries * 8; };
+  uint64_t directoriesEnd = directorySize(tree.size());
+  uint64_t stringsSize = 0, leafCount = 0, dataSize = 0;
+  auto addKey = [&](const ResourceKey& k) {
+    if (k.named) stringsSize += 2 + k.name.size();
+  };
+  for (const auto& [type, names] : tree) {
+    addKey(type);
+    directoriesEnd += directorySize(names.size());
+    for (const auto& [name, languages] : names) {
+      addKey(name);
+      directoriesEnd += directorySize(languages.size());
+      for (const auto& [language, leaf] : languages) {
+        addKey(language);
+        ++leafCount;
+        dataSize += alignUp(leaf.data.size(), 8);
+      }
+    }
+  }
+  uint64_t stringsAt = directoriesEnd;
+  uint64_t dataEntriesAt = alignUp(stringsAt + stringsSize, 4);
+  uint64_t dataAt = alignUp(dataEntriesAt + leafCount * 16, 8);
+  uint64_t total = dataAt + dataSize;
+  if (total + sectionRva > 0xFFFFFFFFu) return {};
+
+  Bytes out(size_t(total), 0);
+  size_t directoryAt = 0, nextDirectoryAt = 0, stringAt = size_t(stringsAt), entryAt = size_t(dataEntriesAt),
+         blobAt = size_t(dataAt);
+  auto keyField = [&](const ResourceKey& k) -> uint32_t {
+    if (!k.named) return k.id;
+    uint32_t field = uint32_t(stringAt) | kSubdirectoryBit;
+    putLe16(out.data() + stringAt, uint16_t(k.name.size() / 2));
+    std::memcpy(out.data() + stringAt + 2, k.name.data(), k.name.size());
+    stringAt += 2 + k.name.size();
+    return field;
+  };
+  // Reserves a directory of `keys` and writes its header; entries follow.
+  auto openDirectory = [&](size_t named, size_t numbered) {
+    size_t at = nextDirectoryAt;
+    putLe16(out.data() + at + 12, uint16_t(named));
+    putLe16(out.data() + at + 14, uint16_t(numbered));
+    nextDirectoryAt += directorySize(named + numbered);
+    return at;
+  };
+  auto countNamed = [](const auto& map) {
+    size_t n = 0;
+    for (const auto& [k, v] : map) n += k.named;
+    return n;
+  };
+  auto writeEntry = [&](size_t at, size_t index, uint32_t keyValue, uint32_t target) {
+    putLe32(out.data() + at + 16 + index * 8, keyValue);
+    putLe32(out.data() + at + 16 + index * 8 + 4, target);
+  };
+  directoryAt = openDirectory(countNamed(tree), tree.size() - countNamed(tree));
+  size_t typeIndex = 0;
+  for (const auto& [type, names] : tree) {
+    size_t typeAt = openDirectory(countNamed(names), names.size() - countNamed(names));
+    writeEntry(directoryAt, typeIndex++, keyField(type), uint32_t(typeAt) | kSubdirectoryBit);
+    size_t nameIndex = 0;
+    for (const auto& [name, languages] : names) {
+      size_t nameAt = openDirectory(countNamed(languages), languages.size() - countNamed(languages));
+      writeEntry(typeAt, nameIndex++, keyField(name), uint32_t(nameAt) | kSubdirectoryBit);
+      size_t languageIndex = 0;
+      for (const auto& [language, leaf] : languages) {
+        writeEntry(nameAt, languageIndex++, keyField(language), uint32_t(entryAt));
+        putLe32(out.data() + entryAt, uint32_t(sectionRva + blobAt));
+        putLe32(out.data() + entryAt + 4, uint32_t(leaf.data.size()));
+        putLe32(out.data() + entryAt + 8, leaf.codePage);
+        if (!leaf.data.empty()) std::memcpy(out.data() + blobAt, leaf.data.data(), leaf.data.size());
+        entryAt += 16;
+        blobAt = size_t(alignUp(blobAt + leaf.data.size(), 8));
+      }
+    }
   }
   return out;
 }
@@ -209,26 +339,49 @@ bool peSetResources(Bytes& image, const std::vector<PeResource>& resources, std:
   PeLayout pe;
   if (!parseLayout(image, pe)) return error = "not a well-formed Windows executable", false;
   if (pe.directoryCount <= kResourceDirectoryIndex) return error = "the executable has no resource directory slot", false;
+  const size_t headersEnd = pe.sectionTableAt + pe.sections.size() * kSectionHeaderSize;
   uint32_t oldRva = 0, oldSize = 0;
   resourceDirectory(image, pe, oldRva, oldSize);
 
-  Bytes out = image;
+  // The resources the image carries, less those being replaced.
+  ResourceTree tree;
+  const Section* oldSection = nullptr;
   if (oldRva != 0) {
-    // Only a resource section that is the last one, in the image and in the
-    // file, can be dropped without moving anything else.
-    const Section& last = pe.sections.back();
-    bool lastInFile = true;
+    size_t at = 0;
+    if (!rvaToOffset(image, pe, oldRva, oldSize, at)) return error = "the executable's resources are damaged", false;
+    TreeReader reader{image, pe, ByteView(image).subspan(at, oldSize)};
+    if (!reader.read(tree)) return error = "the executable's resources are damaged", false;
     for (const Section& s : pe.sections) {
-      if (&s != &last && s.rawSize && s.rawOffset >= last.rawOffset) lastInFile = false;
-      if (&s != &last && s.virtualAddress >= last.virtualAddress) lastInFile = false;
+      if (oldRva >= s.virtualAddress && oldRva - s.virtualAddress < s.rawSize) oldSection = &s;
     }
-    if (pe.sections.empty() || oldRva != last.virtualAddress ||
-        std::memcmp(out.data() + last.headerAt, kResourceSectionName, 8) != 0 || !lastInFile ||
-        uint64_t(last.rawOffset) + last.rawSize < out.size()) {
-      return error = "the executable already has resources that cannot be replaced", false;
+  }
+  for (const PeResource& r : resources) {
+    auto type = tree.find(ResourceKey{false, r.type, {}});
+    if (type != tree.end()) type->second.erase(ResourceKey{false, r.id, {}});
+  }
+  for (const PeResource& r : resources) tree[ResourceKey{false, r.type, {}}][ResourceKey{false, r.id, {}}][ResourceKey{}] = {0, r.data};
+  for (auto it = tree.begin(); it != tree.end();) it = it->second.empty() ? tree.erase(it) : std::next(it);
+
+  // A resource section that is last in the file and in memory, starts at the
+  // directory and ends the file is dropped and written afresh; any other
+  // stays in place.
+  Bytes out = image;
+  bool dropLast = false;
+  if (oldSection != nullptr && oldSection == &pe.sections.back()) {
+    const Section& last = *oldSection;
+    dropLast = oldRva == last.virtualAddress && std::memcmp(image.data() + last.headerAt, kResourceSectionName, 8) == 0 &&
+               last.rawOffset >= headersEnd && uint64_t(last.rawOffset) + last.rawSize == image.size();
+    for (const Section& s : pe.sections) {
+      if (&s == &last) continue;
+      if (s.rawSize && uint64_t(s.rawOffset) + s.rawSize > last.rawOffset) dropLast = false;
+      if (uint64_t(s.virtualAddress) + std::max(s.virtualSize, s.rawSize) > last.virtualAddress) dropLast = false;
     }
-    out.resize(last.rawOffset);
-    std::memset(out.data() + last.headerAt, 0, kSectionHeaderSize);
+  }
+  // The dropped section's bytes stay readable in `image` until the new
+  // section is built from them.
+  size_t keptEnd = image.size();
+  if (dropLast) {
+    keptEnd = pe.sections.back().rawOffset;
     pe.sections.pop_back();
   }
 
@@ -237,23 +390,38 @@ bool peSetResources(Bytes& image, const std::vector<PeResource>& resources, std:
   for (const Section& s : pe.sections) {
     if (s.rawSize) firstRaw = std::min<uint64_t>(firstRaw, s.rawOffset);
   }
-  if (newHeaderAt + kSectionHeaderSize > firstRaw) return error = "no room for another section header", false;
+  if (newHeaderAt + kSectionHeaderSize > firstRaw || newHeaderAt + kSectionHeaderSize > keptEnd ||
+      pe.sections.size() >= 0xFFFF) {
+    return error = "no room for another section header", false;
+  }
 
   uint64_t virtualEnd = alignUp(pe.sizeOfHeaders, pe.sectionAlignment);
   for (const Section& s : pe.sections) {
     virtualEnd = std::max<uint64_t>(virtualEnd, uint64_t(s.virtualAddress) + std::max(s.virtualSize, s.rawSize));
   }
   uint64_t rva = alignUp(virtualEnd, pe.sectionAlignment);
-  Bytes section = buildResourceSection(resources, uint32_t(rva));
-  uint64_t rawOffset = alignUp(out.size(), pe.fileAlignment);
+  if (rva > 0xFFFFFFFFu) return error = "the resources are too large", false;
+  Bytes section = buildResourceSection(tree, uint32_t(rva));
+  uint64_t rawOffset = alignUp(keptEnd, pe.fileAlignment);
   uint64_t rawSize = alignUp(section.size(), pe.fileAlignment);
   uint64_t imageEnd = alignUp(rva + section.size(), pe.sectionAlignment);
-  if (imageEnd > 0xFFFFFFFFu || rawOffset + rawSize > 0xFFFFFFFFu) return error = "the resources are too large", false;
+  if (section.empty() || imageEnd > 0xFFFFFFFFu || rawOffset + rawSize > 0xFFFFFFFFu) {
+    return error = "the resources are too large", false;
+  }
 
+  out.resize(keptEnd);
+  if (dropLast) std::memset(out.data() + newHeaderAt, 0, kSectionHeaderSize);
+  // A linker's resource section left in place is renamed, so that tools
+  // which look for ".rsrc" by name show the resources in force.
+  if (oldSection != nullptr && !dropLast &&
+      std::memcmp(out.data() + oldSection->headerAt, kResourceSectionName, 8) == 0) {
+    std::memcpy(out.data() + oldSection->headerAt, kOldResourceSectionName, 8);
+  }
   out.resize(size_t(rawOffset), 0);
   out.insert(out.end(), section.begin(), section.end());
   out.resize(size_t(rawOffset + rawSize), 0);
   uint8_t* h = out.data() + newHeaderAt;
+  std::memset(h, 0, kSectionHeaderSize);
   std::memcpy(h, kResourceSectionName, 8);
   putLe32(h + 8, uint32_t(section.size()));
   putLe32(h + 12, uint32_t(rva));

@@ -20,11 +20,14 @@ struct PeResource {
 // DOS header points).
 bool isPeImage(ByteView image);
 
-// Gives the image a resource section holding exactly `resources` (language
-// neutral), appended as its last section. A resource section this tool wrote
-// before (the last section of the image) is replaced; any other existing
-// resources are refused, as is an image whose headers leave no room for one
-// more section header. The checksum is recomputed. False with a one-line
+// Gives the image `resources` (language neutral) in a resource section
+// appended as its last section, keeping every resource the image already
+// carries except those of the same type and id (in any language), which are
+// replaced. A resource section that is already the last one in the file and
+// in memory (one this tool wrote before) is rewritten in place of itself;
+// one elsewhere (the linker's) stays where it is, no longer referenced.
+// Refused: damaged headers or resources, and headers that leave no room for
+// one more section header. The checksum is recomputed. False with a one-line
 // reason in error; image is unchanged then.
 bool peSetResources(Bytes& image, const std::vector<PeResource>& resources, std::string& error);
 

@@ -56,21 +56,143 @@ TEST(PeResourcesTest, RefusesWhatItCannotChangeAndLeavesTheImageAlone) {
   EXPECT_FALSE(peSetResources(full, {{10, 101, Bytes(4, 1)}}, error));
   EXPECT_EQ(full, before);
 
-  // Resources held by a section that is not ours (here the only one).
+  // An empty resource tree held by a section that is not ours (here the only
+  // one) stays where it is; the new section is appended.
   Bytes other = tinyPe();
   put32(other, 0x44 + 20 + 112 + 16, 0x1000);
   put32(other, 0x44 + 20 + 112 + 20, 0x100);
-  before = other;
-  EXPECT_FALSE(peSetResources(other, {{10, 101, Bytes(4, 1)}}, error));
-  EXPECT_EQ(other, before);
   ByteView data;
   EXPECT_FALSE(peFindResource(other, 10, 101, data));  // zeros: no such entry
+  ASSERT_TRUE(peSetResources(other, {{10, 101, Bytes(4, 1)}}, error)) << error;
+  EXPECT_EQ(readLe16(&other[0x46]), 2);
+  EXPECT_EQ(found(other, 101).size(), 4u);
+
+  // Damaged resources are refused, not dropped.
+  Bytes damaged = tinyPe();
+  put32(damaged, 0x44 + 20 + 112 + 16, 0x1000);
+  put32(damaged, 0x44 + 20 + 112 + 20, 0x100);
+  damaged[0x200 + 14] = 1;  // one numbered type entry...
+  put32(damaged, 0x200 + 16, 10);
+  put32(damaged, 0x200 + 20, 0x80000000u | 0xF8);  // ...whose directory runs past the section
+  before = damaged;
+  EXPECT_FALSE(peSetResources(damaged, {{10, 101, Bytes(4, 1)}}, error));
+  EXPECT_EQ(error, "the executable's resources are damaged");
+  EXPECT_EQ(damaged, before);
 
   // A truncated image is refused by the reader.
   Bytes image = tinyPe();
   ASSERT_TRUE(peSetResources(image, {{10, 101, Bytes(3000, 7)}}, error));
   image.resize(image.size() - 0x400);
   EXPECT_FALSE(peFindResource(image, 10, 101, data));
+
+  // Sizes and offsets of the headers are checked against the file before use:
+  // an image with no sections but a resource directory, a last section whose
+  // raw data lies past the end of the file, and alignments no loader accepts.
+  Bytes noSections = tinyPe();
+  noSections[0x46] = 0;
+  put32(noSections, 0x44 + 20 + 112 + 16, 0x1000);
+  before = noSections;
+  EXPECT_FALSE(peSetResources(noSections, {{10, 101, Bytes(4, 1)}}, error));
+  EXPECT_EQ(noSections, before);
+  Bytes farSection = tinyPe();
+  std::memcpy(&farSection[0x44 + 20 + 240], ".rsrc", 6);
+  put32(farSection, 0x44 + 20 + 240 + 20, 0xFEFF0400u);
+  put32(farSection, 0x44 + 20 + 112 + 16, 0x1000);
+  before = farSection;
+  EXPECT_FALSE(peSetResources(farSection, {{10, 101, Bytes(4, 1)}}, error));
+  EXPECT_EQ(farSection, before);
+  for (uint32_t alignment : {0u, 0x300u, 0x80000000u}) {
+    Bytes odd = tinyPe();
+    put32(odd, 0x44 + 20 + 36, alignment);
+    EXPECT_FALSE(peSetResources(odd, {{10, 101, Bytes(4, 1)}}, error)) << alignment;
+  }
+}
+
+// Named entries, several languages and code pages of resources the image
+// already carries (a manifest, a version block) survive an embed byte for
+// byte; only the type and id being written are replaced.
+TEST(PeResourcesTest, KeepsEveryOtherResourceAndReplacesTheSameTypeAndId) {
+  Bytes image = tinyPe();
+  std::string error;
+  const Bytes manifest(300, 'm'), version(200, 'v'), old(50, 'o');
+  ASSERT_TRUE(peSetResources(image, {{24, 1, manifest}, {16, 1, version}, {10, 101, old}}, error)) << error;
+  ASSERT_TRUE(peSetResources(image, {{10, 101, Bytes(9, 'n')}, {10, 102, Bytes(32, 'd')}}, error)) << error;
+  ByteView data;
+  ASSERT_TRUE(peFindResource(image, 24, 1, data));
+  EXPECT_EQ(Bytes(data.begin(), data.end()), manifest);
+  ASSERT_TRUE(peFindResource(image, 16, 1, data));
+  EXPECT_EQ(Bytes(data.begin(), data.end()), version);
+  EXPECT_EQ(Bytes(found(image, 101).begin(), found(image, 101).end()), Bytes(9, 'n'));
+  EXPECT_EQ(found(image, 102).size(), 32u);
+  EXPECT_EQ(readLe16(&image[0x46]), 2);  // our own last section was rewritten, not stacked
+
+  // A linker-made section in the middle: a named type "PNG" with two
+  // languages (code page 1252 on one) is carried over into the new section.
+  Bytes linked = tinyPe();
+  const size_t sec = 0x200;
+  std::memcpy(&linked[0x44 + 20 + 240], ".rsrc\0\0", 8);
+  // ... followed by a .reloc section, as a linker lays them out.
+  linked.resize(0x600, 0);
+  linked[0x46] = 2;
+  std::memcpy(&linked[0x44 + 20 + 240 + 40], ".reloc\0", 8);
+  put32(linked, 0x44 + 20 + 240 + 40 + 8, 0x10);
+  put32(linked, 0x44 + 20 + 240 + 40 + 12, 0x2000);
+  put32(linked, 0x44 + 20 + 240 + 40 + 16, 0x200);
+  put32(linked, 0x44 + 20 + 240 + 40 + 20, 0x400);
+  put32(linked, 0x44 + 20 + 112 + 16, 0x1000);
+  put32(linked, 0x44 + 20 + 112 + 20, 0x200);
+  auto dir = [&](size_t at, uint16_t named, uint16_t ids) {
+    linked[sec + at + 12] = uint8_t(named);
+    linked[sec + at + 14] = uint8_t(ids);
+  };
+  dir(0, 1, 0);
+  put32(linked, sec + 16, 0x80000000u | 0x90);           // name "PNG"
+  put32(linked, sec + 20, 0x80000000u | 0x18);
+  dir(0x18, 0, 1);
+  put32(linked, sec + 0x18 + 16, 7);
+  put32(linked, sec + 0x18 + 20, 0x80000000u | 0x30);
+  dir(0x30, 0, 2);
+  put32(linked, sec + 0x30 + 16, 0x409);
+  put32(linked, sec + 0x30 + 20, 0x60);
+  put32(linked, sec + 0x30 + 24, 0x411);
+  put32(linked, sec + 0x30 + 28, 0x70);
+  put32(linked, sec + 0x60, 0x1000 + 0xA0);
+  put32(linked, sec + 0x64, 4);
+  put32(linked, sec + 0x68, 1252);
+  put32(linked, sec + 0x70, 0x1000 + 0xA8);
+  put32(linked, sec + 0x74, 3);
+  linked[sec + 0x90] = 3;
+  std::memcpy(&linked[sec + 0x92], "P\0N\0G\0", 6);
+  std::memcpy(&linked[sec + 0xA0], "en-u", 4);
+  std::memcpy(&linked[sec + 0xA8], "jaj", 3);
+  ASSERT_TRUE(peSetResources(linked, {{10, 101, Bytes(5, 1)}}, error)) << error;
+  EXPECT_EQ(readLe16(&linked[0x46]), 3);
+  EXPECT_EQ(found(linked, 101).size(), 5u);
+  // The linker's section stays, renamed; the new one is the only ".rsrc".
+  EXPECT_EQ(std::memcmp(&linked[0x44 + 20 + 240], ".oldrsrc", 8), 0);
+  EXPECT_EQ(std::memcmp(&linked[0x44 + 20 + 240 + 80], ".rsrc\0\0", 8), 0);
+  // Walk the new tree by hand: root has the named type first, then RT_RCDATA.
+  const size_t newSec = readLe32(&linked[0x44 + 20 + 240 + 80 + 20]);
+  const uint8_t* root = &linked[newSec];
+  ASSERT_EQ(readLe16(root + 12), 1);
+  ASSERT_EQ(readLe16(root + 14), 1);
+  const uint32_t nameAt = readLe32(root + 16) & 0x7FFFFFFF;
+  EXPECT_EQ(readLe16(&linked[newSec + nameAt]), 3);
+  EXPECT_EQ(std::memcmp(&linked[newSec + nameAt + 2], "P\0N\0G\0", 6), 0);
+  const uint8_t* names = &linked[newSec + (readLe32(root + 20) & 0x7FFFFFFF)];
+  const uint8_t* languages = &linked[newSec + (readLe32(names + 20) & 0x7FFFFFFF)];
+  ASSERT_EQ(readLe16(languages + 14), 2);
+  const uint32_t rsrcRva = readLe32(&linked[0x44 + 20 + 240 + 80 + 12]);
+  const char* expected[] = {"en-u", "jaj"};
+  const uint32_t codePages[] = {1252, 0};
+  for (int i = 0; i < 2; ++i) {
+    const uint8_t* leaf = &linked[newSec + readLe32(languages + 16 + 8 * i + 4)];
+    EXPECT_EQ(readLe32(languages + 16 + 8 * i), i ? 0x411u : 0x409u);
+    EXPECT_EQ(readLe32(leaf + 8), codePages[i]);
+    const uint32_t size = readLe32(leaf + 4);
+    ASSERT_EQ(size, std::strlen(expected[i]));
+    EXPECT_EQ(std::memcmp(&linked[newSec + readLe32(leaf) - rsrcRva], expected[i], size), 0);
+  }
 }
 
 }  // namespace

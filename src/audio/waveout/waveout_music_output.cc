@@ -9,13 +9,45 @@
 
 #include <list>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "audio/music_output.h"
+#include "platform/win32/system_dlls.h"
 
 namespace velmo {
 
 namespace {
+
+// WINMM is no KnownDLL: bound from System32, all or nothing. Without it
+// there is no device, as on a machine without sound.
+struct WaveOutApi {
+  decltype(&::waveOutOpen) open;
+  decltype(&::waveOutClose) close;
+  decltype(&::waveOutPrepareHeader) prepareHeader;
+  decltype(&::waveOutUnprepareHeader) unprepareHeader;
+  decltype(&::waveOutWrite) write;
+  decltype(&::waveOutReset) reset;
+  decltype(&::waveOutSetVolume) setVolume;
+};
+
+const WaveOutApi* waveOutApi() {
+  static const WaveOutApi api = {
+      systemFunction<decltype(&::waveOutOpen)>(L"winmm.dll", "waveOutOpen"),
+      systemFunction<decltype(&::waveOutClose)>(L"winmm.dll", "waveOutClose"),
+      systemFunction<decltype(&::waveOutPrepareHeader)>(L"winmm.dll", "waveOutPrepareHeader"),
+      systemFunction<decltype(&::waveOutUnprepareHeader)>(L"winmm.dll", "waveOutUnprepareHeader"),
+      systemFunction<decltype(&::waveOutWrite)>(L"winmm.dll", "waveOutWrite"),
+      systemFunction<decltype(&::waveOutReset)>(L"winmm.dll", "waveOutReset"),
+      systemFunction<decltype(&::waveOutSetVolume)>(L"winmm.dll", "waveOutSetVolume"),
+  };
+  bool complete = api.open && api.close && api.prepareHeader && api.unprepareHeader && api.write && api.reset &&
+                  api.setVolume;
+  return complete ? &api : nullptr;
+}
+
+// Only after waveOutApi() gave the table.
+const WaveOutApi& winmm() { return *waveOutApi(); }
 
 struct Pending {
   MusicBuffer* buffer;
@@ -46,7 +78,7 @@ bool retireFinished(MusicDevice* device, bool all) {
   while (!device->pending.empty()) {
     Pending& front = device->pending.front();
     if (!all && !(front.header.dwFlags & WHDR_DONE)) break;
-    waveOutUnprepareHeader(device->wave, &front.header, sizeof(WAVEHDR));
+    winmm().unprepareHeader(device->wave, &front.header, sizeof(WAVEHDR));
     front.buffer->done.store(true, std::memory_order_release);
     device->pending.pop_front();
     any = true;
@@ -79,32 +111,40 @@ MusicDevice* openDevice(MusicEvent& bufferEvent, uint32_t volume) {
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // auto-reset
   if (!event) return nullptr;
   HWAVEOUT wave = nullptr;
-  if (waveOutOpen(&wave, WAVE_MAPPER, &format, DWORD_PTR(event), 0, CALLBACK_EVENT) != MMSYSERR_NOERROR) {
+  if (!waveOutApi() || winmm().open(&wave, WAVE_MAPPER, &format, DWORD_PTR(event), 0, CALLBACK_EVENT) != MMSYSERR_NOERROR) {
     CloseHandle(event);
     return nullptr;  // no device (a machine or Wine without sound)
   }
-  waveOutSetVolume(wave, DWORD(volume));
+  winmm().setVolume(wave, DWORD(volume));
   MusicDevice* device = new MusicDevice;
   device->wave = wave;
   device->deviceEvent = event;
   device->bufferEvent = &bufferEvent;
-  device->relay = std::thread(relayDone, device);
+  try {
+    device->relay = std::thread(relayDone, device);
+  } catch (const std::system_error&) {
+    // No relay, no music: the device is given back as if it never opened.
+    winmm().close(wave);
+    CloseHandle(event);
+    delete device;
+    return nullptr;
+  }
   return device;
 }
 
-void setDeviceVolume(MusicDevice* device, uint32_t volume) { waveOutSetVolume(device->wave, DWORD(volume)); }
+void setDeviceVolume(MusicDevice* device, uint32_t volume) { winmm().setVolume(device->wave, DWORD(volume)); }
 
 bool writeBuffer(MusicDevice* device, MusicBuffer& buffer) {
   std::lock_guard<std::mutex> hold(device->lock);
   Pending& entry = device->pending.emplace_back(Pending{&buffer, WAVEHDR{}});
   entry.header.lpData = reinterpret_cast<LPSTR>(buffer.samples.data());
   entry.header.dwBufferLength = DWORD(buffer.samples.size() * sizeof(int16_t));
-  if (waveOutPrepareHeader(device->wave, &entry.header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+  if (winmm().prepareHeader(device->wave, &entry.header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
     device->pending.pop_back();
     return false;
   }
-  if (waveOutWrite(device->wave, &entry.header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
-    waveOutUnprepareHeader(device->wave, &entry.header, sizeof(WAVEHDR));
+  if (winmm().write(device->wave, &entry.header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+    winmm().unprepareHeader(device->wave, &entry.header, sizeof(WAVEHDR));
     device->pending.pop_back();
     return false;
   }
@@ -115,7 +155,7 @@ void resetDevice(MusicDevice* device) {
   {
     std::lock_guard<std::mutex> hold(device->lock);
     // Returns every queued header to us marked done.
-    waveOutReset(device->wave);
+    winmm().reset(device->wave);
     retireFinished(device, true);
   }
   signalMusicEvent(*device->bufferEvent);
@@ -125,14 +165,14 @@ void closeDevice(MusicDevice* device) {
   {
     std::lock_guard<std::mutex> hold(device->lock);
     if (!device->pending.empty()) {
-      waveOutReset(device->wave);
+      winmm().reset(device->wave);
       retireFinished(device, true);
     }
     device->quit = true;
   }
   SetEvent(device->deviceEvent);
   device->relay.join();
-  waveOutClose(device->wave);
+  winmm().close(device->wave);
   CloseHandle(device->deviceEvent);
   delete device;
 }

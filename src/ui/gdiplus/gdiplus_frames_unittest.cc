@@ -82,8 +82,8 @@ Argb dimmed(Argb c) {
 
 TEST(GdiplusFrames, EveryStateMatchesTheCairoRenderOutsideText) {
   ASSERT_TRUE(startGdiplus());
-  const std::string hostFrames = std::string(VELMO_HOST_BUILD_DIR) + "\\wizard-frames";
-  const std::string outDir = std::string(VELMO_BINARY_DIR) + "\\wizard-frames";
+  const std::string hostFrames = test::dataDir(VELMO_HOST_BUILD_DIR, "host") + "\\wizard-frames";
+  const std::string outDir = test::buildPath("wizard-frames");
   CreateDirectoryA(outDir.c_str(), nullptr);
   const Painter& painter = gdiplusPainter();
   bool anyCompared = false;

@@ -347,6 +347,23 @@ std::vector<std::string> installedFontFamilies() {
   return names;
 }
 
+// GDI+'s own default family when no candidate can be created (a system
+// without the usual faces, such as a bare Wine): sans serif, else serif.
+std::string defaultFontFamily() {
+  for (auto generic : {gp::GdipGetGenericFontFamilySansSerif, gp::GdipGetGenericFontFamilySerif}) {
+    GpFontFamily* family = nullptr;  // owned by GDI+
+    WCHAR name[LF_FACESIZE] = {};
+    if (generic(&family) == Ok && family && gp::GdipGetFamilyName(family, name, LANG_NEUTRAL) == Ok && name[0]) {
+      return toUtf8(name);
+    }
+  }
+  return {};
+}
+
+FontFamilies chooseFonts() {
+  return chooseFontFamilies([](const std::string& name) { return fontFamily(name) != nullptr; }, defaultFontFamily());
+}
+
 }  // namespace
 
 bool startGdiplus() {
@@ -359,7 +376,7 @@ bool startGdiplus() {
 }
 
 const Painter& gdiplusPainter() {
-  static const Painter painter{decodePng, createImage, beginDrawing, installedFontFamilies};
+  static const Painter painter{decodePng, createImage, beginDrawing, installedFontFamilies, chooseFonts};
   return painter;
 }
 

@@ -161,6 +161,20 @@ TEST_F(GdiplusPainterTest, TextDrawsInsideItsRectangleAndMeasures) {
   EXPECT_TRUE(anyInk(*free, {100, 0, 200, 60}, true));  // runs on to the right
 }
 
+// The wizard's fonts are those GDI+ can create (on Windows the listed faces,
+// under a bare Wine GDI+'s default family): every role draws and measures.
+TEST_F(GdiplusPainterTest, WizardFontsAreFamiliesGdiplusCreates) {
+  ASSERT_NE(p.chooseFonts, nullptr);
+  FontFamilies f = p.chooseFonts();
+  auto img = image(200, 40);
+  auto c = p.beginDrawing(*img);
+  for (const std::string& family : {f.title, f.body, f.subtitle}) {
+    SCOPED_TRACE(family);
+    ASSERT_FALSE(family.empty());
+    EXPECT_GT(c->measureTextWidth(L"Harrowmere", family, 15, kTextRegular), 20.0f);
+  }
+}
+
 TEST_F(GdiplusPainterTest, DecodesPngsAndRefusesDamagedOrOversizedOnes) {
   auto art = image(3, 2);
   {

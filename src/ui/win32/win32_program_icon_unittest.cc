@@ -14,7 +14,7 @@ namespace velmo {
 namespace {
 
 TEST(ProgramIconTest, WindowsLoadsTheEmbeddedIconAtItsSizes) {
-  const std::wstring patcher = test::wide(std::string(VELMO_PREBUILT_DEMO_DIR) + "\\VELMO Patcher.exe");
+  const std::wstring patcher = test::wide(test::dataDir(VELMO_PREBUILT_DEMO_DIR, "demo") + "\\VELMO Patcher.exe");
   HMODULE module = LoadLibraryExW(patcher.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_NE(module, nullptr) << "cannot load the demo patcher, error " << GetLastError();
   for (int side : {16, 32}) {

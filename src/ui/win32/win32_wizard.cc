@@ -5,12 +5,14 @@
 // its end to the window as a message.
 #include <objbase.h>
 #include <windows.h>
+#include <shobjidl.h>
 #include <windowsx.h>
 
 #include <atomic>
 
 #include "pack/pack_items.h"
 #include "platform/platform.h"
+#include "platform/win32/system_dlls.h"
 #include "ui/gdiplus/gdiplus_painter.h"
 #include "ui/win32/win32_desktop.h"
 #include "ui/wizard_controller.h"
@@ -35,7 +37,64 @@ struct WizardWindow {
   // Read by the worker to post its end; null once the window is gone.
   std::atomic<HWND> hwnd{nullptr};
   bool busy = false;  // the wait cursor is showing
+  // The taskbar button's progress; null where the shell has none.
+  ITaskbarList3* taskbar = nullptr;
+  TaskbarProgress shownProgress;
 };
+
+// Sent by the shell once the window's taskbar button exists (and again
+// after the shell restarts).
+const UINT kTaskbarButtonCreated = RegisterWindowMessageW(L"TaskbarButtonCreated");
+
+void connectTaskbar(WizardWindow* w) {
+  if (w->taskbar) return;
+  ITaskbarList3* taskbar = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                              reinterpret_cast<void**>(&taskbar)))) {
+    return;
+  }
+  if (FAILED(taskbar->HrInit())) {
+    taskbar->Release();
+    return;
+  }
+  w->taskbar = taskbar;
+  w->shownProgress = TaskbarProgress{};
+}
+
+// Shows the job on the taskbar button, only when it changed.
+void updateTaskbar(WizardWindow* w, HWND hwnd) {
+  if (!w->taskbar) return;
+  TaskbarProgress now = taskbarProgress(w->controller.state, *w->controller.install);
+  if (now == w->shownProgress) return;
+  if (now.kind == TaskbarProgressKind::None) {
+    w->taskbar->SetProgressState(hwnd, TBPF_NOPROGRESS);
+  } else {
+    w->taskbar->SetProgressValue(hwnd, now.done, now.total);
+    w->taskbar->SetProgressState(hwnd, now.kind == TaskbarProgressKind::Error ? TBPF_ERROR : TBPF_NORMAL);
+  }
+  w->shownProgress = now;
+}
+
+// One step of the wait for a stopping job after a close: serves the window's
+// messages for up to ms, so that its frames keep painting and the system
+// never takes it for hung. Presses and keys are dropped; a quit is put back
+// for the message loop.
+void serveWindowWhileClosing(uint32_t ms) {
+  MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT);
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(int(msg.wParam));
+      return;
+    }
+    bool input = (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) ||
+                 (msg.message >= WM_MOUSEFIRST && msg.message <= WM_MOUSELAST) ||
+                 (msg.message >= WM_NCMOUSEMOVE && msg.message <= WM_NCXBUTTONDBLCLK);
+    if (input) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
 
 void paintFrame(WizardWindow* w, HDC dc, float dt) {
   CanvasImage* frame = renderWindowFrame(w->controller, w->graphics, dt, platform().tickCount());
@@ -53,6 +112,10 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
   }
   if (!w) return DefWindowProcW(hwnd, message, wParam, lParam);
   WizardController& c = w->controller;
+  if (message == kTaskbarButtonCreated) {
+    connectTaskbar(w);
+    return 0;
+  }
   // Client coordinates are the signed low and high words.
   float x = float(GET_X_LPARAM(lParam)), y = float(GET_Y_LPARAM(lParam));
   switch (message) {
@@ -71,6 +134,7 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         paintFrame(w, dc, dt);
         ReleaseDC(hwnd, dc);
       }
+      updateTaskbar(w, hwnd);
       return 0;
     }
     case WM_SETCURSOR:
@@ -104,6 +168,10 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       return 0;
     case WM_DESTROY:
       KillTimer(hwnd, kFrameTimerId);
+      if (w->taskbar) {
+        w->taskbar->Release();
+        w->taskbar = nullptr;
+      }
       w->hwnd = nullptr;
       c.windowClosed = true;
       PostQuitMessage(0);
@@ -144,6 +212,7 @@ WizardDesktop makeDesktop(WizardWindow* w) {
     if (HWND hwnd = w->hwnd.load()) ShowWindow(hwnd, SW_MINIMIZE);
   };
   d.postClose = [w] { post(w, WM_CLOSE, 0); };
+  d.waitWhileClosing = serveWindowWhileClosing;
   d.destroyWindow = [w] {
     if (HWND hwnd = w->hwnd.load()) DestroyWindow(hwnd);
   };
@@ -193,7 +262,7 @@ bool createWindow(WizardWindow* w) {
 int runWizard(const PackContext& context, const std::wstring& xapkPath, const std::wstring& destinationFolder,
               InstallState& install) {
   // One layout unit is one device pixel on every monitor.
-  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  becomePerMonitorDpiAware();
   // The shell's dialogs want an apartment on the window thread.
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   // Without GDI+ the frames stay empty; the wizard still works.
