@@ -15,11 +15,6 @@ namespace {
 
 bool is(int32_t id, WizardAction a) { return id == int32_t(a); }
 
-// The title bar's cells, which every screen shows.
-bool isTitleBarAction(int32_t id) {
-  return is(id, WizardAction::CloseWindow) || is(id, WizardAction::Minimize) || is(id, WizardAction::ToggleMute);
-}
-
 void setBusy(WizardController& c, bool busy) {
   if (c.desktop.setBusyCursor) c.desktop.setBusyCursor(busy);
 }
@@ -31,11 +26,12 @@ void postClose(WizardController& c) {
 // Checks the chosen XAPK afresh, with the wait cursor. Opening may copy a
 // compressed inner archive out of the XAPK, which takes seconds for a large
 // one, so it runs on its own thread whenever the window can take the end
-// back; the window keeps drawing meanwhile.
+// back; the window keeps drawing meanwhile. The fields change as they would
+// in a check on the window thread: the message only to the result, and no
+// press acts until then.
 void beginXapkCheck(WizardController& c, bool forInstall, bool onThread = true) {
   closeXapk(c.source);
   c.state.xapkValid = false;
-  if (!forInstall) c.state.xapkMessage.clear();
   c.state.checkingXapk = true;
   c.xapkCheck = XapkCheckResult{};
   c.xapkCheck.forInstall = forInstall;
@@ -273,10 +269,10 @@ bool requestWindowClose(WizardController& c) {
     install.cancelRequested = true;
   }
   // Holds the window thread here on purpose: the worker never waits for it,
-  // and an entry the job has started runs to its end before the flag is
-  // seen. Waiting for the announcement rather than jobRunning alone also
-  // covers a job that has just cleared jobRunning but not yet set the exit
-  // code. A running XAPK check is waited for too: it may still write the
+  // and the job stops only at its next cancel poll (inside a started copy,
+  // delta or bundle too), then cleans up. Waiting for the announcement
+  // rather than jobRunning alone also covers a job that has just cleared
+  // jobRunning but not yet set the exit code. A running XAPK check is waited for too: it may still write the
   // source. Each step keeps the window painting where the back end can.
   c.waitingToClose = true;
   while (install.jobRunning || c.jobInFlight || c.xapkCheckRunning) {
@@ -388,7 +384,9 @@ PressResult handlePress(WizardController& c, float x, float y) {
   } else {
     return y < kDragBandHeight ? PressResult{PressKind::Drag, 0} : PressResult{};
   }
-  if (!enabled || !actionShownOn(s.screen, id, s.musicAvailable) || (s.checkingXapk && !isTitleBarAction(id))) {
+  // While an XAPK check runs no press acts, the title bar's included: on the
+  // window thread the check would have held them all back.
+  if (!enabled || !actionShownOn(s.screen, id, s.musicAvailable) || s.checkingXapk) {
     return {PressKind::Swallowed, id};
   }
   performAction(c, id);

@@ -345,17 +345,25 @@ TEST_F(WizardControllerTest, ChecksRunOnTheirOwnThreadAndInstallWaitsForTheReche
   };
   fake.xapkAnswer = true;
   fake.xapkChoice = wide(xapk);
+  c->state.xapkMessage = L"the earlier result";
   performAction(*c, id(WizardAction::BrowseXapk));
   EXPECT_TRUE(c->state.checkingXapk);
   EXPECT_FALSE(c->state.xapkValid) << "Next stays off until the check has ended";
+  EXPECT_EQ(c->state.xapkMessage, L"the earlier result") << "only the result replaces the message";
   EXPECT_EQ(fake.busyCursor, (std::vector<bool>{true}));
-  // Presses on the screen are ignored meanwhile; the title bar still works.
+  // No press acts meanwhile, on the screen or in the title bar.
   c->state.buttons = {ButtonRegion{id(WizardAction::BrowseXapk), 0, 100, 50, 50, L"", true, false},
-                      ButtonRegion{id(WizardAction::Minimize), 100, 0, 50, 50, L"", true, false}};
-  EXPECT_EQ(handlePress(*c, 10, 110).kind, PressKind::Swallowed);
+                      ButtonRegion{id(WizardAction::Minimize), 100, 0, 50, 50, L"", true, false},
+                      ButtonRegion{id(WizardAction::CloseWindow), 200, 0, 50, 50, L"", true, false},
+                      ButtonRegion{id(WizardAction::ToggleMute), 300, 0, 50, 50, L"", true, false}};
+  c->state.musicAvailable = true;
+  for (auto [x, y] : {std::pair{10.f, 110.f}, {110.f, 10.f}, {210.f, 10.f}, {310.f, 10.f}}) {
+    EXPECT_EQ(handlePress(*c, x, y).kind, PressKind::Swallowed) << x;
+  }
   EXPECT_FALSE(handleMotion(c->state, 10, 110)) << "the wait cursor stays";
-  EXPECT_EQ(handlePress(*c, 110, 10).kind, PressKind::Action);
-  EXPECT_EQ(fake.minimizes, 1);
+  EXPECT_EQ(fake.minimizes, 0);
+  EXPECT_EQ(fake.closesPosted, 0);
+  EXPECT_FALSE(c->state.muted);
   deliver();
   EXPECT_FALSE(c->state.checkingXapk);
   EXPECT_TRUE(c->state.xapkValid);

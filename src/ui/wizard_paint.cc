@@ -48,7 +48,10 @@ void paintChooseXapk(Canvas& canvas, const FontFamilies& f, WizardState& state) 
     drawText(canvas, startup.packErrorText, f.body, 14, kTextItalic, kWarningColour, {54, 352, 540, 60}, kAlignNear,
              true);
   } else if (!state.xapkMessage.empty()) {
-    if (state.xapkValid) {
+    if (state.checkingXapk) {
+      // The earlier result, neither verdict, until this check replaces it.
+      drawText(canvas, state.xapkMessage, f.body, 14, kTextRegular, kBodyColour, {54, 352, 540, 44}, kAlignNear, true);
+    } else if (state.xapkValid) {
       drawText(canvas, state.xapkMessage, f.body, 14, kTextRegular, 0xDCBEEBD7, {54, 352, 540, 44}, kAlignNear, true);
     } else {
       drawText(canvas, state.xapkMessage, f.body, 14, kTextItalic, 0xEBF0AAAA, {54, 352, 540, 44}, kAlignNear, true);
