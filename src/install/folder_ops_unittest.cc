@@ -57,13 +57,16 @@ TEST(MoveTreeInto, MergesReplacingFilesAndKeepingOthers) {
   test::writeText(outside / "target.txt", "outside");
   fs::create_symlink(outside / "target.txt", c.t / "src/link");
   // Left beside a target by a move that was killed; stale once it succeeds.
-  for (const char* stale : {".VELMO.exe.velmo-old-0", ".VELMO.exe.velmo-old-1", ".VELMO.exe.velmo-part-0"}) {
+  // Whatever their numbers: -5 lies past a gap.
+  for (const char* stale : {".VELMO.exe.velmo-old-0", ".VELMO.exe.velmo-old-1", ".VELMO.exe.velmo-old-5",
+                            ".VELMO.exe.velmo-part-0", "VELMO_Data/.globalgamemanagers.velmo-part-2"}) {
     test::writeText(c.t / (std::string("dst/") + stale), "stale");
   }
   test::writeText(c.t / "dst/.save.dat.velmo-old-0", "not beside a moved file");
   ASSERT_TRUE(c.move());
   EXPECT_FALSE(test::exists(c.t / "dst/.VELMO.exe.velmo-old-0") || test::exists(c.t / "dst/.VELMO.exe.velmo-old-1") ||
-               test::exists(c.t / "dst/.VELMO.exe.velmo-part-0"));
+               test::exists(c.t / "dst/.VELMO.exe.velmo-old-5") || test::exists(c.t / "dst/.VELMO.exe.velmo-part-0") ||
+               test::exists(c.t / "dst/VELMO_Data/.globalgamemanagers.velmo-part-2"));
   EXPECT_TRUE(test::exists(c.t / "dst/.save.dat.velmo-old-0"));
   EXPECT_EQ(test::readText(c.t / "dst/VELMO.exe"), "new exe");
   EXPECT_EQ(test::readText(c.t / "dst/VELMO_Data/globalgamemanagers"), "new ggm");
@@ -112,6 +115,10 @@ bool renameFailingAfter(const std::wstring& from, const std::wstring& to) {
   if (gRenamesLeft-- == 0) return false;  // this one rename only
   return nativePlatform().moveReplace(from, to);
 }
+bool renameReplaceFailingAfter(const std::wstring& from, const std::wstring& to, bool& otherVolume) {
+  otherVolume = false;
+  return renameFailingAfter(from, to);
+}
 bool gListFails = false;
 bool listFailingBelowSource(const std::wstring& path, std::vector<DirEntry>& entries) {
   if (gListFails && path.find(joinPath(L"src", L"VELMO_Data")) != std::wstring::npos) return false;
@@ -121,6 +128,7 @@ bool listFailingBelowSource(const std::wstring& path, std::vector<DirEntry>& ent
 TEST(MoveTreeInto, AFailurePartWayPutsBackEverythingItChanged) {
   PlatformOps ops = nativePlatform();
   ops.moveReplace = renameFailingAfter;
+  ops.renameReplace = renameReplaceFailingAfter;
   ScopedPlatformOverride seam(ops);
   // Every point of failure: the move is complete or nothing changed.
   for (int allowed = 0;; ++allowed) {
@@ -140,6 +148,7 @@ TEST(MoveTreeInto, AFailurePartWayPutsBackEverythingItChanged) {
   }
   // A source folder that cannot be read fails before anything moved.
   ops.moveReplace = nativePlatform().moveReplace;
+  ops.renameReplace = nativePlatform().renameReplace;
   ops.listDirectory = listFailingBelowSource;
   ScopedPlatformOverride listing(ops);
   MoveCase c;
@@ -156,6 +165,13 @@ bool onAnotherVolume(const std::wstring& path, PathInfo& info) {
   if (!nativePlatform().pathInfo(path, info)) return false;
   if (path.find(joinPath(L"dst", L"VELMO_Data")) != std::wstring::npos) info.volume ^= 0x5a5a;
   return true;
+}
+// Renames into dst/VELMO_Data refused as the system refuses a rename onto
+// another volume that shares the first one's serial number.
+bool otherVolumeBehindSameSerial(const std::wstring& from, const std::wstring& to, bool& otherVolume) {
+  otherVolume = to.find(joinPath(L"dst", L"VELMO_Data")) != std::wstring::npos &&
+                from.find(joinPath(L"src", L"VELMO_Data")) != std::wstring::npos;
+  return !otherVolume && nativePlatform().renameReplace(from, to, otherVolume);
 }
 std::vector<std::wstring> gHidden;
 bool oldFilesStayOpen(const std::wstring& path) {
@@ -179,6 +195,20 @@ TEST(MoveTreeInto, CopiesAcrossVolumesLeaveNoStagedFileAndOpenOldFilesGoNextTime
   EXPECT_EQ(test::readText(c.t / "dst/VELMO_Data/StreamingAssets/bg.png"), "new png");
   EXPECT_TRUE(isDirectoryEmpty(wide(c.t / "src")));  // the copied files' sources are gone too
   EXPECT_EQ(test::treeSnapshot(c.t / "dst").size(), 8u);
+
+  // A volume the plan could not tell apart: the refused rename is copied.
+  MoveCase sameSerial;
+  ops = nativePlatform();
+  ops.renameReplace = otherVolumeBehindSameSerial;
+  {
+    ScopedPlatformOverride seam(ops);
+    ASSERT_TRUE(sameSerial.move());
+  }
+  EXPECT_EQ(test::readText(sameSerial.t / "dst/VELMO_Data/StreamingAssets/z.unity3d"), "new bundle");
+  EXPECT_EQ(test::readText(sameSerial.t / "dst/VELMO_Data/globalgamemanagers"), "new ggm");
+  EXPECT_EQ(test::readText(sameSerial.t / "dst/VELMO.exe"), "new exe");
+  EXPECT_TRUE(isDirectoryEmpty(wide(sameSerial.t / "src")));
+  EXPECT_EQ(test::treeSnapshot(sameSerial.t / "dst").size(), 8u);  // no copies left beside them
 
   // Replaced files still open when the move completes stay, hidden, and the
   // next move into the folder removes them.

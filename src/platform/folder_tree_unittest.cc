@@ -82,6 +82,37 @@ TEST(RemoveTree, DeletesDepthFirstButNeverFollowsLinks) {
   removeTree(wide(t / "missing"));  // nothing to do, no failure
 }
 
+uint32_t gClock = 0;
+std::vector<std::wstring> gRemovedFolders;
+// A file named "held" is held by another program for ever.
+bool deleteUnlessHeld(const std::wstring& path) {
+  if (path.ends_with(L"held")) return retryWhileHeld([](bool& held) { return !(held = true); });
+  return nativePlatform().deleteFile(path);
+}
+bool recordRemovedFolder(const std::wstring& path) {
+  gRemovedFolders.push_back(path);
+  return nativePlatform().removeDirectory(path);
+}
+
+TEST(RemoveTree, HeldEntriesShareOneWaitAndKeepOnlyTheirFolders) {
+  PlatformOps ops = nativePlatform();
+  ops.tickCount = [] { return gClock; };
+  ops.sleepMs = [](uint32_t ms) { gClock += ms; };
+  ops.deleteFile = deleteUnlessHeld;
+  ops.removeDirectory = recordRemovedFolder;
+  ScopedPlatformOverride seam(ops);
+  TempDir t;
+  for (const char* f : {"tree/a/held", "tree/a/b/held", "tree/c/held", "tree/d/file"}) {
+    fs::create_directories(fs::path(t / f).parent_path());
+    test::writeText(t / f, "x");
+  }
+  gClock = 0, gRemovedFolders.clear();
+  removeTree(wide(t / "tree"));
+  EXPECT_EQ(gClock, kHeldFileRetryMs) << "three held files, one wait";
+  EXPECT_EQ(gRemovedFolders, std::vector<std::wstring>{wide(t / "tree/d")}) << "folders that keep a file are not asked";
+  EXPECT_TRUE(test::exists(t / "tree/a/b/held") && test::exists(t / "tree/c/held"));
+}
+
 TEST(IsDirectoryEmpty, TrueForEmptyOrUnlistable) {
   TempDir t;
   EXPECT_TRUE(isDirectoryEmpty(wide(t.path())));

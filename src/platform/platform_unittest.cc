@@ -170,13 +170,102 @@ TEST(HeldFiles, RetriedForAFewSecondsOnlyWhileHeldAndNeverPastACancel) {
   EXPECT_EQ(tries, 1);
   EXPECT_EQ(gClock, 0u);
 
-  // A cancel ends the waiting.
-  std::atomic<bool> cancel{true};
-  setHeldFileRetryStop(&cancel);
-  tries = 0;
+  // Within a phase every call draws on one budget, and its stop ends any
+  // wait; a phase opened inside it has a budget of its own.
+  std::atomic<bool> cancel{false};
+  {
+    HeldFileRetryPhase phase(&cancel);
+    tries = 0, gClock = 0;
+    EXPECT_TRUE(retryWhileHeld(heldFor(20)));
+    uint32_t firstWaited = gClock;
+    EXPECT_GT(firstWaited, 0u);
+    tries = 0;
+    EXPECT_FALSE(retryWhileHeld(heldFor(1 << 30)));
+    EXPECT_EQ(gClock, kHeldFileRetryMs) << "the second call had only what the first left";
+    tries = 0;
+    EXPECT_FALSE(retryWhileHeld(heldFor(1 << 30)));
+    EXPECT_EQ(tries, 1) << "the budget is spent";
+    EXPECT_EQ(gClock, kHeldFileRetryMs);
+    {
+      HeldFileRetryPhase inner(nullptr);
+      tries = 0, gClock = 0;
+      EXPECT_FALSE(retryWhileHeld(heldFor(1 << 30)));
+      EXPECT_EQ(gClock, kHeldFileRetryMs);
+    }
+    tries = 0;
+    EXPECT_FALSE(retryWhileHeld(heldFor(1 << 30)));
+    EXPECT_EQ(tries, 1) << "the outer phase's budget is still spent";
+  }
+  {
+    HeldFileRetryPhase phase(&cancel);
+    cancel = true;
+    tries = 0, gClock = 0;
+    EXPECT_FALSE(retryWhileHeld(heldFor(1 << 30)));
+    EXPECT_EQ(tries, 1);
+    EXPECT_EQ(gClock, 0u);
+  }
+  EXPECT_FALSE(HeldFileRetryPhase::open());
+  // Outside a phase the stop is not looked at: each call has its budget.
+  tries = 0, gClock = 0;
   EXPECT_FALSE(retryWhileHeld(heldFor(1 << 30)));
-  setHeldFileRetryStop(nullptr);
-  EXPECT_EQ(tries, 1);
+  EXPECT_EQ(gClock, kHeldFileRetryMs);
+}
+
+TEST(WindowsFileSystem, OnlyNameSurrogateReparsePointsAreLinks) {
+  constexpr uint32_t reparse = kWinAttributeReparsePoint, dir = kWinAttributeDirectory;
+  struct Case {
+    uint32_t attributes, tag;
+    EntryType type;
+  } cases[] = {
+      {dir | reparse, 0xA0000003, EntryType::Link},       // junction, mount point
+      {dir | reparse, 0xA000000C, EntryType::Link},       // directory symbolic link
+      {reparse, 0xA000000C, EntryType::Link},             // file symbolic link
+      {reparse, 0xA000001D, EntryType::Link},             // a future surrogate (the bit decides)
+      {dir | reparse, 0x9000601A, EntryType::Directory},  // cloud-synced folder
+      {reparse | 0x400000, 0x9000001A, EntryType::File},  // cloud file, recalled on data access
+      {reparse, 0x80000017, EntryType::File},             // compact /exe
+      {reparse, 0x80000013, EntryType::File},             // deduplicated
+      {reparse, 0x8000001B, EntryType::File},             // app execution alias
+      {dir, 0, EntryType::Directory},
+      {dir, 0xA000000C, EntryType::Directory},  // a tag means nothing without the attribute
+      {0x20, 0, EntryType::File},
+      {kWinAttributeDevice, 0, EntryType::Other},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(windowsEntryType(c.attributes, c.tag), c.type) << std::hex << c.attributes << " " << c.tag;
+  }
+}
+
+TEST(WindowsFileSystem, LastingDenialsAreToldFromPassingHolds) {
+  constexpr uint32_t denied = 5, none = kWinInvalidAttributes, plain = 0x20, readOnly = kWinAttributeReadOnly,
+                     dir = kWinAttributeDirectory;
+  using R = WindowsRefusal;
+  struct Case {
+    uint32_t error, status, attributes;
+    bool wantsFile;
+    R refusal;
+  } cases[] = {
+      {32, 0, none, true, R::Held},                 // sharing violation
+      {33, 0, none, true, R::Held},                 // lock violation
+      {145, 0, dir, false, R::Held},                // a just-emptied folder: a deleted entry still open
+      {denied, 0, plain, true, R::Held},            // a scanner's moment, or a refused right: told apart nowhere
+      {denied, 0, none, true, R::Held},             //
+      {denied, 0xC0000056, plain, true, R::DeletePending},
+      {303, 0, none, true, R::DeletePending},
+      {denied, 0xC0000121, plain, true, R::Final},  // a running program's image
+      {denied, 0, plain | readOnly, true, R::Final},
+      {denied, 0, dir | readOnly, false, R::Final},  // a read-only folder is not removed either
+      {denied, 0xC00000BA, none, true, R::Final},    // a folder opened as a file
+      {denied, 0, dir, true, R::Final},
+      {denied, 0, dir, false, R::Held},  // a folder in use, for a moment
+      {17, 0, none, true, R::Final},     // not the same device: for the caller to bridge
+      {2, 0, none, true, R::Final},      // not found
+      {80, 0, plain, true, R::Final},    // file exists
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(classifyWindowsRefusal(c.error, c.status, c.attributes, c.wantsFile), c.refusal)
+        << c.error << " " << std::hex << c.status << " " << c.attributes << " " << c.wantsFile;
+  }
 }
 
 #ifdef _WIN32

@@ -320,10 +320,12 @@ void performAction(WizardController& c, int32_t action) {
       if (c.desktop.openFolder) c.desktop.openFolder(c.options.destinationFolder);
       break;
     case WizardAction::CreateShortcut:
-      if (c.desktop.createDesktopShortcut) {
-        c.desktop.createDesktopShortcut(gameExePath(c), c.options.destinationFolder, kShortcutDescription);
-      }
-      s.shortcutCreated = true;
+      // Only a shortcut that was written is reported; otherwise the button
+      // stays, to be pressed again (a Desktop that protected-folder rules
+      // guard refuses the write).
+      s.shortcutCreated = c.desktop.createDesktopShortcut &&
+                          c.desktop.createDesktopShortcut(gameExePath(c), c.options.destinationFolder,
+                                                          kShortcutDescription);
       break;
     case WizardAction::CloseWindow:
     case WizardAction::CloseFinished:
