@@ -167,6 +167,10 @@ EntryType windowsEntryType(uint32_t attributes, uint32_t reparseTag) {
   return EntryType::File;
 }
 
+bool windowsFolderLink(uint32_t attributes, uint32_t reparseTag) {
+  return (attributes & kWinAttributeDirectory) && windowsEntryType(attributes, reparseTag) == EntryType::Link;
+}
+
 WindowsRefusal classifyWindowsRefusal(uint32_t error, uint32_t ntStatus, uint32_t attributes, bool wantsFile) {
   constexpr uint32_t kAccessDenied = 5, kSharingViolation = 32, kLockViolation = 33, kDirNotEmpty = 145,
                      kDeletePending = 303;

@@ -245,6 +245,10 @@ constexpr uint32_t kWinInvalidAttributes = 0xFFFFFFFF;
 // another entry; any other reparse point (a cloud-synced placeholder, a
 // compressed or deduplicated file) is the file or folder it is.
 EntryType windowsEntryType(uint32_t attributes, uint32_t reparseTag);
+// A link to a folder (a junction, a directory symbolic link): an entry that
+// DeleteFileW refuses and RemoveDirectoryW removes as itself, never
+// touching what it leads to.
+bool windowsFolderLink(uint32_t attributes, uint32_t reparseTag);
 
 // How a Windows file call that failed is taken, from its error, the NT
 // status behind it (0 when unknown) and the attributes of the entry it

@@ -211,28 +211,32 @@ TEST(HeldFiles, RetriedForAFewSecondsOnlyWhileHeldAndNeverPastACancel) {
   EXPECT_EQ(gClock, kHeldFileRetryMs);
 }
 
+// What Windows reports for each kind of entry, as the Windows operations
+// read it (Wine makes no junctions, so this is where their handling shows).
 TEST(WindowsFileSystem, OnlyNameSurrogateReparsePointsAreLinks) {
   constexpr uint32_t reparse = kWinAttributeReparsePoint, dir = kWinAttributeDirectory;
   struct Case {
     uint32_t attributes, tag;
     EntryType type;
+    bool folderLink;  // removed with RemoveDirectoryW, as itself
   } cases[] = {
-      {dir | reparse, 0xA0000003, EntryType::Link},       // junction, mount point
-      {dir | reparse, 0xA000000C, EntryType::Link},       // directory symbolic link
-      {reparse, 0xA000000C, EntryType::Link},             // file symbolic link
-      {reparse, 0xA000001D, EntryType::Link},             // a future surrogate (the bit decides)
-      {dir | reparse, 0x9000601A, EntryType::Directory},  // cloud-synced folder
-      {reparse | 0x400000, 0x9000001A, EntryType::File},  // cloud file, recalled on data access
-      {reparse, 0x80000017, EntryType::File},             // compact /exe
-      {reparse, 0x80000013, EntryType::File},             // deduplicated
-      {reparse, 0x8000001B, EntryType::File},             // app execution alias
-      {dir, 0, EntryType::Directory},
-      {dir, 0xA000000C, EntryType::Directory},  // a tag means nothing without the attribute
-      {0x20, 0, EntryType::File},
-      {kWinAttributeDevice, 0, EntryType::Other},
+      {dir | reparse, 0xA0000003, EntryType::Link, true},        // junction, mount point
+      {dir | reparse, 0xA000000C, EntryType::Link, true},        // directory symbolic link
+      {reparse, 0xA000000C, EntryType::Link, false},             // file symbolic link
+      {dir | reparse, 0xA000001D, EntryType::Link, true},        // a future surrogate (the bit decides)
+      {dir | reparse, 0x9000601A, EntryType::Directory, false},  // cloud-synced folder
+      {reparse | 0x400000, 0x9000001A, EntryType::File, false},  // cloud file, recalled on data access
+      {reparse, 0x80000017, EntryType::File, false},             // compact /exe
+      {reparse, 0x80000013, EntryType::File, false},             // deduplicated
+      {reparse, 0x8000001B, EntryType::File, false},             // app execution alias
+      {dir, 0, EntryType::Directory, false},
+      {dir, 0xA000000C, EntryType::Directory, false},  // a tag means nothing without the attribute
+      {0x20, 0, EntryType::File, false},
+      {kWinAttributeDevice, 0, EntryType::Other, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(windowsEntryType(c.attributes, c.tag), c.type) << std::hex << c.attributes << " " << c.tag;
+    EXPECT_EQ(windowsFolderLink(c.attributes, c.tag), c.folderLink) << std::hex << c.attributes << " " << c.tag;
   }
 }
 

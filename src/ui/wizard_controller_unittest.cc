@@ -661,6 +661,19 @@ TEST_F(WizardRunningJobTest, TheWaitForAStoppingJobKeepsServingTheWindow) {
   EXPECT_TRUE(c->windowClosed);
 }
 
+TEST_F(WizardRunningJobTest, ASessionEndDuringTheBuildCancelsAndCleansUpBeforeReturning) {
+  EXPECT_FALSE(sessionEndHeldOff(*c)) << "only the move into place holds the session";
+  std::wstring temp = c->source.tempFolder;
+  ASSERT_FALSE(temp.empty());
+  wizardSessionEnding(*c);
+  EXPECT_TRUE(install->cancelRequested);
+  EXPECT_FALSE(install->jobRunning);
+  EXPECT_FALSE(c->jobInFlight);
+  EXPECT_FALSE(fs::exists(out / "game")) << "the staging folder and the destination it made are gone";
+  EXPECT_FALSE(platform().pathExists(temp)) << "and the temporary copies";
+  EXPECT_TRUE(fake.questions.empty()) << "nobody is asked";
+}
+
 TEST_F(WizardRunningJobTest, LatePressesNeverStartASecondJobOrChangeTheOptions) {
   // Regions of the destination screen, as the last frame before Install drew them.
   c->state.buttons = {{id(WizardAction::BrowseDestination), 446, 294, 120, 36, L"Browse...", true, false},

@@ -171,8 +171,7 @@ bool deleteFile(const std::wstring& path) {
   // of the folder kind: removed as such, never what it leads to.
   DWORD tag = 0;
   DWORD attributes = attributesOf(path, tag);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-      windowsEntryType(attributes, tag) == EntryType::Link) {
+  if (attributes != INVALID_FILE_ATTRIBUTES && windowsFolderLink(attributes, tag)) {
     return retried(path, false, [&] { return RemoveDirectoryW(path.c_str()) != 0; });
   }
   // A file deleted already but still open elsewhere goes once let go.
