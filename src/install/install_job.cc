@@ -165,7 +165,11 @@ bool runInstallJob(InstallContext& job) {
   // Each phase of the job waits for files that others hold for a moment
   // within one budget, and a Cancel ends any wait.
   std::optional<HeldFileRetryPhase> phase;
-  phase.emplace(&state.cancelRequested);
+  auto nextPhase = [&](const std::atomic<bool>* stop) {
+    phase.reset();
+    phase.emplace(stop);
+  };
+  nextPhase(&state.cancelRequested);
 
   // Too long a path would fail only after minutes of building.
   std::wstring tooLong = pathTooLongMessage(*job.pack, options);
@@ -195,24 +199,21 @@ bool runInstallJob(InstallContext& job) {
   uint32_t cancelAfter = os.getEnvironment(kCancelAfterEnv, cancelText) ? parseCancelAfter(cancelText) : 0;
 
   std::wstring message;
-  phase.reset();
-  phase.emplace(&state.cancelRequested);
+  nextPhase(&state.cancelRequested);
   if (!buildEntries(job, cancelAfter, pipelineLimits(), message)) return failWith(message);
   if (state.cancelRequested) return failWith(kCancelledText);
 
   // Each staged file was flushed by the handle that wrote it; the move
   // flushes the folders it changed, so a crash right after success cannot
   // leave empty or torn files behind.
-  phase.reset();
-  phase.emplace(&state.cancelRequested);
+  nextPhase(&state.cancelRequested);
   state.movingIntoPlace = true;
   if (!stagingHoldsEveryEntry(job) || !moveTreeInto(job.stagingPath, dest, kStagingLockName)) {
     // A cancel that ended a wait there put everything back.
     return failWith(state.cancelRequested ? kCancelledText : L"Could not move the finished files into place.");
   }
   state.movingIntoPlace = false;
-  phase.reset();
-  phase.emplace(cleanupStop(job));
+  nextPhase(cleanupStop(job));
   releaseStaging(job);
   state.bytesDone = state.bytesTotal.load();
   return true;
