@@ -7,12 +7,16 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <string>
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
 #include "common/utf8.h"
+#ifdef _WIN32
+#include "platform/win32/win32_file_calls.h"
+#endif
 #include "support/test_util.h"
 
 namespace velmo {
@@ -75,7 +79,16 @@ TEST(NativePlatform, FoldersListTheirEntriesAndTellWhatExists) {
   EXPECT_EQ(entries[1].type, EntryType::Directory);
   EXPECT_TRUE(os.isDirectory(dir));
   EXPECT_FALSE(os.isDirectory(joinPath(dir, L"f.txt")));
-  EXPECT_FALSE(os.removeDirectory(dir));  // not empty
+  {
+    // Not empty: on Windows taken for a deleted entry still held open, and
+    // waited for (on a clock of the test's own) before it fails.
+    static uint32_t clock = 0;
+    PlatformOps ops = nativePlatform();
+    ops.tickCount = [] { return clock; };
+    ops.sleepMs = [](uint32_t ms) { clock += ms; };
+    ScopedPlatformOverride seam(ops);
+    EXPECT_FALSE(os.removeDirectory(dir));
+  }
   EXPECT_FALSE(os.listDirectory(joinPath(dir, L"missing"), entries));
 }
 
@@ -328,6 +341,96 @@ TEST(NativePlatform, FilesHeldWithoutSharingAreWaitedForABoundedTime) {
   EXPECT_TRUE(givesUp([&] { return os.openFileRead(a) != kInvalidFile; }));
   CloseHandle(gHolder);
   EXPECT_TRUE(os.deleteFile(a));
+}
+#endif
+
+#ifdef _WIN32
+// Entries as Windows reports them, which Wine cannot make: the Win32 calls
+// that tell what an entry is and remove it answer from this table.
+struct FakeEntry {
+  DWORD attributes, tag;
+  DWORD removeError;  // what removing it answers (0: it goes)
+  LONG status;        // the NT status behind that answer
+};
+std::map<std::wstring, FakeEntry> gFakes;
+std::vector<std::wstring> gRemoveCalls;
+LONG gLastStatus = 0;
+DWORD WINAPI fakeAttributes(LPCWSTR path) {
+  auto it = gFakes.find(path);
+  if (it != gFakes.end()) return it->second.attributes;
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return INVALID_FILE_ATTRIBUTES;
+}
+HANDLE WINAPI fakeFindFirst(LPCWSTR path, LPWIN32_FIND_DATAW data) {
+  auto it = gFakes.find(path);
+  if (it == gFakes.end()) return INVALID_HANDLE_VALUE;
+  *data = WIN32_FIND_DATAW{};
+  data->dwFileAttributes = it->second.attributes;
+  data->dwReserved0 = it->second.tag;
+  return reinterpret_cast<HANDLE>(1);
+}
+BOOL WINAPI fakeFindClose(HANDLE) { return TRUE; }
+BOOL fakeRemove(LPCWSTR path, bool asFolder) {
+  gRemoveCalls.push_back((asFolder ? L"RemoveDirectory " : L"DeleteFile ") + std::wstring(path));
+  FakeEntry& e = gFakes.at(path);
+  bool folder = e.attributes & FILE_ATTRIBUTE_DIRECTORY;
+  DWORD error = e.removeError ? e.removeError : asFolder == folder ? 0 : folder ? ERROR_ACCESS_DENIED : ERROR_DIRECTORY;
+  gLastStatus = e.removeError ? e.status : 0;
+  if (error) {
+    SetLastError(error);
+    return FALSE;
+  }
+  gFakes.erase(path);
+  return TRUE;
+}
+BOOL WINAPI fakeDeleteFile(LPCWSTR path) { return fakeRemove(path, false); }
+BOOL WINAPI fakeRemoveDirectory(LPCWSTR path) { return fakeRemove(path, true); }
+LONG WINAPI fakeLastStatus() { return gLastStatus; }
+
+TEST(NativePlatform, WindowsEntriesAreTakenForWhatTheyAreAndLastingDenialsCostNoWait) {
+  PlatformOps ops = nativePlatform();
+  ops.tickCount = fakeTick;
+  ops.sleepMs = fakeSleep;
+  ScopedPlatformOverride seam(ops);
+  Win32FileCalls saved = win32FileCalls();
+  win32FileCalls() = {fakeAttributes, fakeFindFirst, fakeFindClose, fakeDeleteFile, fakeRemoveDirectory, fakeLastStatus};
+  const PlatformOps& os = nativePlatform();
+  constexpr DWORD dir = FILE_ATTRIBUTE_DIRECTORY, reparse = FILE_ATTRIBUTE_REPARSE_POINT, plain = FILE_ATTRIBUTE_ARCHIVE;
+  struct Case {
+    const wchar_t* name;
+    FakeEntry entry;
+    bool isDirectory, deleted;
+    uint32_t waited;
+    const wchar_t* call;  // how deleteFile removes it
+  } cases[] = {
+      {L"junction", {dir | reparse, 0xA0000003, 0, 0}, false, true, 0, L"RemoveDirectory"},
+      {L"folder-link", {dir | reparse, 0xA000000C, 0, 0}, false, true, 0, L"RemoveDirectory"},
+      {L"file-link", {reparse, 0xA000000C, 0, 0}, false, true, 0, L"DeleteFile"},
+      {L"cloud-folder", {dir | reparse, 0x9000601A, 0, 0}, true, false, 0, L"DeleteFile"},  // a folder, never a file
+      {L"cloud-file", {plain | reparse, 0x9000001A, 0, 0}, false, true, 0, L"DeleteFile"},
+      {L"running.exe", {plain, 0, ERROR_ACCESS_DENIED, LONG(0xC0000121)}, false, false, 0, L"DeleteFile"},
+      {L"read-only", {FILE_ATTRIBUTE_READONLY, 0, ERROR_ACCESS_DENIED, 0}, false, false, 0, L"DeleteFile"},
+      {L"deleted-but-open", {plain, 0, ERROR_ACCESS_DENIED, LONG(0xC0000056)}, false, true, 0, L"DeleteFile"},
+      {L"held", {plain, 0, ERROR_SHARING_VIOLATION, 0}, false, false, kHeldFileRetryMs, L"DeleteFile"},
+  };
+  for (const auto& c : cases) {
+    std::wstring path = std::wstring(L"Q:\\fake\\") + c.name;
+    gFakes = {{path, c.entry}};
+    gRemoveCalls.clear();
+    gClock = 0;
+    EXPECT_EQ(os.isDirectory(path), c.isDirectory) << toUtf8(path);
+    EXPECT_EQ(os.deleteFile(path), c.deleted) << toUtf8(path);
+    EXPECT_EQ(gClock, c.waited) << toUtf8(path);
+    ASSERT_FALSE(gRemoveCalls.empty());
+    EXPECT_EQ(gRemoveCalls.back(), std::wstring(c.call) + L" " + path) << "and never the other call";
+    EXPECT_EQ(gRemoveCalls.size() > 1, c.waited > 0) << "tried again only while held";
+  }
+  // A folder whose entries were just deleted, one of them still held open.
+  gFakes = {{L"Q:\\fake\\emptied", {dir, 0, ERROR_DIR_NOT_EMPTY, 0}}};
+  gClock = 0;
+  EXPECT_FALSE(os.removeDirectory(L"Q:\\fake\\emptied"));
+  EXPECT_EQ(gClock, kHeldFileRetryMs);
+  win32FileCalls() = saved;
 }
 #endif
 

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_file_calls.h"
 
 namespace velmo {
 namespace {
@@ -18,13 +19,18 @@ FileHandle fileOf(HANDLE h) { return h == INVALID_HANDLE_VALUE ? kInvalidFile : 
 // The largest single ReadFile/WriteFile request (their sizes are DWORDs).
 constexpr size_t kMaxIo = size_t(1) << 30;
 
+LONG WINAPI noNtStatus() { return 0; }
+
 // Bound before any file call: looking it up later would itself replace the
 // status it reads.
-using LastNtStatus = LONG(WINAPI*)();
-const LastNtStatus kLastNtStatus = [] {
+Win32FileCalls gCalls = [] {
+  using LastNtStatus = LONG(WINAPI*)();
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll ? reinterpret_cast<LastNtStatus>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetLastNtStatus")))
-               : nullptr;
+  auto status = ntdll ? reinterpret_cast<LastNtStatus>(
+                            reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetLastNtStatus")))
+                      : nullptr;
+  return Win32FileCalls{GetFileAttributesW, FindFirstFileW,   FindClose,
+                        DeleteFileW,        RemoveDirectoryW, status ? status : noNtStatus};
 }();
 
 // What the failed call that just returned (on path) means. Virus scanners,
@@ -34,8 +40,8 @@ const LastNtStatus kLastNtStatus = [] {
 // apart fail at once.
 WindowsRefusal refusalOf(const std::wstring& path, bool wantsFile) {
   DWORD error = GetLastError();
-  uint32_t status = kLastNtStatus ? uint32_t(kLastNtStatus()) : 0;
-  DWORD attributes = error == ERROR_ACCESS_DENIED ? GetFileAttributesW(path.c_str()) : INVALID_FILE_ATTRIBUTES;
+  uint32_t status = uint32_t(gCalls.lastNtStatus());
+  DWORD attributes = error == ERROR_ACCESS_DENIED ? gCalls.getFileAttributes(path.c_str()) : INVALID_FILE_ATTRIBUTES;
   SetLastError(error);
   return classifyWindowsRefusal(error, status, attributes, wantsFile);
 }
@@ -71,15 +77,15 @@ HANDLE openRetried(const std::wstring& path, DWORD access, DWORD share, DWORD di
 // a link's: such an entry is never entered.
 DWORD attributesOf(const std::wstring& path, DWORD& tag) {
   tag = 0;
-  DWORD attributes = GetFileAttributesW(path.c_str());
+  DWORD attributes = gCalls.getFileAttributes(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return attributes;
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(path.c_str(), &data);
+  HANDLE find = gCalls.findFirstFile(path.c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) {
     tag = IO_REPARSE_TAG_SYMLINK;
   } else {
     tag = data.dwReserved0;
-    FindClose(find);
+    gCalls.findClose(find);
   }
   return attributes;
 }
@@ -172,11 +178,11 @@ bool deleteFile(const std::wstring& path) {
   DWORD tag = 0;
   DWORD attributes = attributesOf(path, tag);
   if (attributes != INVALID_FILE_ATTRIBUTES && windowsFolderLink(attributes, tag)) {
-    return retried(path, false, [&] { return RemoveDirectoryW(path.c_str()) != 0; });
+    return retried(path, false, [&] { return gCalls.removeDirectory(path.c_str()) != 0; });
   }
   // A file deleted already but still open elsewhere goes once let go.
   bool pending = false;
-  return retried(path, true, [&] { return DeleteFileW(path.c_str()) != 0; }, &pending) || pending;
+  return retried(path, true, [&] { return gCalls.deleteFile(path.c_str()) != 0; }, &pending) || pending;
 }
 
 bool createDirectory(const std::wstring& path, bool& alreadyExists) {
@@ -187,7 +193,7 @@ bool createDirectory(const std::wstring& path, bool& alreadyExists) {
 }
 
 bool removeDirectory(const std::wstring& path) {
-  return retried(path, false, [&] { return RemoveDirectoryW(path.c_str()) != 0; });
+  return retried(path, false, [&] { return gCalls.removeDirectory(path.c_str()) != 0; });
 }
 
 bool listFolder(const std::wstring& path, std::vector<DirEntry>& entries, bool throughLink) {
@@ -221,7 +227,7 @@ bool listLinkedDirectory(const std::wstring& path, std::vector<DirEntry>& entrie
   return listFolder(path, entries, true);
 }
 
-bool pathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool pathExists(const std::wstring& path) { return gCalls.getFileAttributes(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool isDirectory(const std::wstring& path) { return entryTypeOf(path) == EntryType::Directory; }
 
@@ -482,6 +488,8 @@ const PlatformOps kWin32Ops = {
 }  // namespace
 
 const PlatformOps& nativePlatform() { return kWin32Ops; }
+
+Win32FileCalls& win32FileCalls() { return gCalls; }
 
 std::vector<std::wstring> processArguments(int, char**) {
   // The narrow argv of the C runtime is in the ANSI code page; the wide
