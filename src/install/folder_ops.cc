@@ -1,5 +1,6 @@
 #include "install/folder_ops.h"
 
+#include <map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -132,6 +133,12 @@ bool copyFileFlushed(const std::wstring& from, const std::wstring& to) {
   return ok;
 }
 
+// The staged file copied beside its target, to be renamed over it.
+bool copyBeside(MoveStep& step) {
+  step.part = besidePath(step.to, L".velmo-part-");
+  return copyFileFlushed(step.from, step.part);
+}
+
 bool carryOut(MoveStep& step) {
   const PlatformOps& os = platform();
   if (step.isFolder) {
@@ -140,21 +147,33 @@ bool carryOut(MoveStep& step) {
     step.done = os.createDirectory(step.to, alreadyExists);
     return step.done;
   }
-  std::wstring from = step.from;
-  if (step.copy) {
-    step.part = besidePath(step.to, L".velmo-part-");
-    if (!copyFileFlushed(step.from, step.part)) return false;
-    from = step.part;
-  }
+  if (step.copy && !copyBeside(step)) return false;
   if (step.targetExists) {
     std::wstring aside = besidePath(step.to, L".velmo-old-");
     if (!os.moveReplace(step.to, aside)) return false;
     step.aside = aside;
   }
-  if (!os.moveReplace(from, step.to)) return false;
+  if (!step.copy) {
+    bool otherVolume = false;
+    if (os.renameReplace(step.from, step.to, otherVolume)) return step.done = true;
+    // Two volumes that share an identifier look like one to the plan; only
+    // the rename tells them apart.
+    if (!otherVolume) return false;
+    step.copy = true;
+    if (!copyBeside(step)) return false;
+  }
+  if (!os.moveReplace(step.part, step.to)) return false;
   step.part.clear();
   step.done = true;
   return true;
+}
+
+// A name that an earlier move into folder left beside the target name: "."
+// + name + tag + a number.
+bool leftBeside(const std::wstring& entry, const std::wstring& name, const wchar_t* tag) {
+  std::wstring stem = L"." + name + tag;
+  if (entry.size() <= stem.size() || entry.compare(0, stem.size(), stem) != 0) return false;
+  return entry.find_first_not_of(L"0123456789", stem.size()) == std::wstring::npos;
 }
 
 // Puts one step back: the staged file to its source, the replaced file to
@@ -193,6 +212,9 @@ bool moveTreeInto(const std::wstring& source, const std::wstring& target, const 
 
   for (size_t i = 0; i < plan.steps.size(); ++i) {
     if (carryOut(plan.steps[i])) continue;
+    // Never cut short by a cancel: a player's file would stay under its
+    // kept-aside name.
+    HeldFileRetryPhase puttingBack(nullptr);
     for (size_t j = i + 1; j-- > 0;) putBack(plan.steps[j]);
     return false;
   }
@@ -201,6 +223,7 @@ bool moveTreeInto(const std::wstring& source, const std::wstring& target, const 
   for (const auto& step : plan.steps) {
     if (step.isFolder) os.flushDirectory(step.to);
   }
+  std::map<std::wstring, std::vector<DirEntry>> besideNames;  // listed once per folder
   for (const auto& step : plan.steps) {
     if (step.isFolder) continue;
     // A file copied to another volume is still in the source.
@@ -209,16 +232,19 @@ bool moveTreeInto(const std::wstring& source, const std::wstring& target, const 
     // yet; hidden, it waits for the next move into this folder.
     if (!step.aside.empty() && !os.deleteFile(step.aside)) os.hideFile(step.aside);
     // What an earlier move left beside this target (killed, or kept open)
-    // is stale now that the target holds its proven file. Such names are
-    // taken lowest first, so they run from 0 up.
-    for (const wchar_t* tag : {L".velmo-old-", L".velmo-part-"}) {
-      std::wstring folder = parentFolder(step.to);
-      std::wstring stem = L"." + step.to.substr(folder.size() + 1) + tag;
-      for (unsigned n = 0;; ++n) {
-        std::wstring stale = joinPath(folder, stem + std::to_wstring(n));
-        if (!os.pathExists(stale)) break;
-        if (stale != step.aside) os.deleteFile(stale);
-      }
+    // is stale now that the target holds its proven file: every such name,
+    // whatever its number (a lower one may have gone already).
+    std::wstring folder = parentFolder(step.to);
+    auto listed = besideNames.find(folder);
+    if (listed == besideNames.end()) {
+      listed = besideNames.emplace(folder, std::vector<DirEntry>()).first;
+      os.listDirectory(folder, listed->second);
+    }
+    std::wstring name = step.to.substr(folder.size() + 1);
+    for (const auto& e : listed->second) {
+      std::wstring stale = joinPath(folder, e.name);
+      if (stale == step.aside || e.type != EntryType::File) continue;
+      if (leftBeside(e.name, name, L".velmo-old-") || leftBeside(e.name, name, L".velmo-part-")) os.deleteFile(stale);
     }
   }
   for (size_t j = plan.steps.size(); j-- > 0;) {

@@ -55,20 +55,23 @@ TEST(MoveTreeInto, MergesReplacingFilesAndKeepingOthers) {
   MoveCase c;
   TempDir outside;
   test::writeText(outside / "target.txt", "outside");
-  fs::create_symlink(outside / "target.txt", c.t / "src/link");
+  bool fileLink = test::makeFileLink(outside / "target.txt", c.t / "src/link");  // not for every Windows user
   // Left beside a target by a move that was killed; stale once it succeeds.
-  for (const char* stale : {".VELMO.exe.velmo-old-0", ".VELMO.exe.velmo-old-1", ".VELMO.exe.velmo-part-0"}) {
+  // Whatever their numbers: -5 lies past a gap.
+  for (const char* stale : {".VELMO.exe.velmo-old-0", ".VELMO.exe.velmo-old-1", ".VELMO.exe.velmo-old-5",
+                            ".VELMO.exe.velmo-part-0", "VELMO_Data/.globalgamemanagers.velmo-part-2"}) {
     test::writeText(c.t / (std::string("dst/") + stale), "stale");
   }
   test::writeText(c.t / "dst/.save.dat.velmo-old-0", "not beside a moved file");
   ASSERT_TRUE(c.move());
   EXPECT_FALSE(test::exists(c.t / "dst/.VELMO.exe.velmo-old-0") || test::exists(c.t / "dst/.VELMO.exe.velmo-old-1") ||
-               test::exists(c.t / "dst/.VELMO.exe.velmo-part-0"));
+               test::exists(c.t / "dst/.VELMO.exe.velmo-old-5") || test::exists(c.t / "dst/.VELMO.exe.velmo-part-0") ||
+               test::exists(c.t / "dst/VELMO_Data/.globalgamemanagers.velmo-part-2"));
   EXPECT_TRUE(test::exists(c.t / "dst/.save.dat.velmo-old-0"));
   EXPECT_EQ(test::readText(c.t / "dst/VELMO.exe"), "new exe");
   EXPECT_EQ(test::readText(c.t / "dst/VELMO_Data/globalgamemanagers"), "new ggm");
   EXPECT_EQ(test::readText(c.t / "dst/save.dat"), "the player's save");
-  EXPECT_TRUE(fs::is_symlink(c.t / "dst/link"));  // moved as a link
+  EXPECT_EQ(test::isLink(c.t / "dst/link"), fileLink);  // moved as a link
   EXPECT_EQ(test::readText(outside / "target.txt"), "outside");
   EXPECT_TRUE(isDirectoryEmpty(wide(c.t / "src")));
   // Nothing moved is no success.
@@ -88,29 +91,40 @@ TEST(MoveTreeInto, ChecksEveryTargetFirstAndChangesNothingWhenKindsDiffer) {
   fs::remove_all(fileForFolder.t / "dst/VELMO_Data");
   test::writeText(fileForFolder.t / "dst/VELMO_Data", "a file");
   EXPECT_TRUE(refusedUnchanged(fileForFolder));
+
+  {
+    MoveCase readOnly;  // a folder this user may not change (root would pass a real chmod)
+    PlatformOps ops = nativePlatform();
+    ops.pathInfo = [](const std::wstring& path, PathInfo& info) {
+      bool ok = nativePlatform().pathInfo(path, info);
+      if (path.ends_with(joinPath(joinPath(L"dst", L"VELMO_Data"), L"StreamingAssets"))) info.writable = false;
+      return ok;
+    };
+    ScopedPlatformOverride seam(ops);
+    EXPECT_TRUE(refusedUnchanged(readOnly));
+  }
+
+  // Links the user put in the target (junctions on Windows, where Wine
+  // makes none).
   MoveCase linkToFolderForFile;
-  fs::create_directory_symlink(linkToFolderForFile.t / "dst/VELMO_Data", linkToFolderForFile.t / "dst/UnityPlayer.dll");
+  if (!test::makeFolderLink(linkToFolderForFile.t / "dst/VELMO_Data", linkToFolderForFile.t / "dst/UnityPlayer.dll")) {
+    GTEST_SKIP() << "no folder links here: the cases above ran";
+  }
   EXPECT_TRUE(refusedUnchanged(linkToFolderForFile));
   MoveCase brokenLinkForFolder;
   fs::remove_all(brokenLinkForFolder.t / "dst/VELMO_Data");
-  fs::create_directory_symlink(brokenLinkForFolder.t / "dst/nowhere", brokenLinkForFolder.t / "dst/VELMO_Data");
+  ASSERT_TRUE(test::makeFolderLink(brokenLinkForFolder.t / "dst/nowhere", brokenLinkForFolder.t / "dst/VELMO_Data"));
   EXPECT_TRUE(refusedUnchanged(brokenLinkForFolder));
-
-  MoveCase readOnly;  // a folder this user may not change (root would pass a real chmod)
-  PlatformOps ops = nativePlatform();
-  ops.pathInfo = [](const std::wstring& path, PathInfo& info) {
-    bool ok = nativePlatform().pathInfo(path, info);
-    if (path.ends_with(L"dst/VELMO_Data/StreamingAssets")) info.writable = false;
-    return ok;
-  };
-  ScopedPlatformOverride seam(ops);
-  EXPECT_TRUE(refusedUnchanged(readOnly));
 }
 
 int gRenamesLeft = 0;
 bool renameFailingAfter(const std::wstring& from, const std::wstring& to) {
   if (gRenamesLeft-- == 0) return false;  // this one rename only
   return nativePlatform().moveReplace(from, to);
+}
+bool renameReplaceFailingAfter(const std::wstring& from, const std::wstring& to, bool& otherVolume) {
+  otherVolume = false;
+  return renameFailingAfter(from, to);
 }
 bool gListFails = false;
 bool listFailingBelowSource(const std::wstring& path, std::vector<DirEntry>& entries) {
@@ -121,6 +135,7 @@ bool listFailingBelowSource(const std::wstring& path, std::vector<DirEntry>& ent
 TEST(MoveTreeInto, AFailurePartWayPutsBackEverythingItChanged) {
   PlatformOps ops = nativePlatform();
   ops.moveReplace = renameFailingAfter;
+  ops.renameReplace = renameReplaceFailingAfter;
   ScopedPlatformOverride seam(ops);
   // Every point of failure: the move is complete or nothing changed.
   for (int allowed = 0;; ++allowed) {
@@ -140,6 +155,7 @@ TEST(MoveTreeInto, AFailurePartWayPutsBackEverythingItChanged) {
   }
   // A source folder that cannot be read fails before anything moved.
   ops.moveReplace = nativePlatform().moveReplace;
+  ops.renameReplace = nativePlatform().renameReplace;
   ops.listDirectory = listFailingBelowSource;
   ScopedPlatformOverride listing(ops);
   MoveCase c;
@@ -156,6 +172,13 @@ bool onAnotherVolume(const std::wstring& path, PathInfo& info) {
   if (!nativePlatform().pathInfo(path, info)) return false;
   if (path.find(joinPath(L"dst", L"VELMO_Data")) != std::wstring::npos) info.volume ^= 0x5a5a;
   return true;
+}
+// Renames into dst/VELMO_Data refused as the system refuses a rename onto
+// another volume that shares the first one's serial number.
+bool otherVolumeBehindSameSerial(const std::wstring& from, const std::wstring& to, bool& otherVolume) {
+  otherVolume = to.find(joinPath(L"dst", L"VELMO_Data")) != std::wstring::npos &&
+                from.find(joinPath(L"src", L"VELMO_Data")) != std::wstring::npos;
+  return !otherVolume && nativePlatform().renameReplace(from, to, otherVolume);
 }
 std::vector<std::wstring> gHidden;
 bool oldFilesStayOpen(const std::wstring& path) {
@@ -179,6 +202,20 @@ TEST(MoveTreeInto, CopiesAcrossVolumesLeaveNoStagedFileAndOpenOldFilesGoNextTime
   EXPECT_EQ(test::readText(c.t / "dst/VELMO_Data/StreamingAssets/bg.png"), "new png");
   EXPECT_TRUE(isDirectoryEmpty(wide(c.t / "src")));  // the copied files' sources are gone too
   EXPECT_EQ(test::treeSnapshot(c.t / "dst").size(), 8u);
+
+  // A volume the plan could not tell apart: the refused rename is copied.
+  MoveCase sameSerial;
+  ops = nativePlatform();
+  ops.renameReplace = otherVolumeBehindSameSerial;
+  {
+    ScopedPlatformOverride seam(ops);
+    ASSERT_TRUE(sameSerial.move());
+  }
+  EXPECT_EQ(test::readText(sameSerial.t / "dst/VELMO_Data/StreamingAssets/z.unity3d"), "new bundle");
+  EXPECT_EQ(test::readText(sameSerial.t / "dst/VELMO_Data/globalgamemanagers"), "new ggm");
+  EXPECT_EQ(test::readText(sameSerial.t / "dst/VELMO.exe"), "new exe");
+  EXPECT_TRUE(isDirectoryEmpty(wide(sameSerial.t / "src")));
+  EXPECT_EQ(test::treeSnapshot(sameSerial.t / "dst").size(), 8u);  // no copies left beside them
 
   // Replaced files still open when the move completes stay, hidden, and the
   // next move into the folder removes them.

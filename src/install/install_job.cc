@@ -1,6 +1,7 @@
 #include "install/install_job.h"
 
 #include <climits>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -132,9 +133,20 @@ std::wstring pathTooLongMessage(const PatchPack& pack, const InstallOptions& opt
   return std::wstring();
 }
 
+namespace {
+
+// The flag that ends the clean-up's waits for held files: a Cancel pressed
+// during it. After a cancel, the clean-up still has its own bounded wait,
+// so that a scanner's moment does not leave the staging folder behind.
+const std::atomic<bool>* cleanupStop(InstallContext& job) {
+  if (!job.state || job.state->cancelRequested) return nullptr;
+  return &job.state->cancelRequested;
+}
+
+}  // namespace
+
 void cleanupAfterFailure(InstallContext& job, bool destinationCreated) {
-  // Retries of held files run their course again, however the job ended.
-  setHeldFileRetryStop(nullptr);
+  HeldFileRetryPhase cleaningUp(cleanupStop(job));
   if (!job.stagingPath.empty()) releaseStaging(job);
   job.stagingPath.clear();
   const std::wstring& dest = job.options->destinationFolder;
@@ -150,6 +162,15 @@ bool runInstallJob(InstallContext& job) {
   // The state was reset for this job before it started (beginInstallJob),
   // so a Cancel pressed right after Install is not lost.
 
+  // Each phase of the job waits for files that others hold for a moment
+  // within one budget, and a Cancel ends any wait.
+  std::optional<HeldFileRetryPhase> phase;
+  auto nextPhase = [&](const std::atomic<bool>* stop) {
+    phase.reset();
+    phase.emplace(stop);
+  };
+  nextPhase(&state.cancelRequested);
+
   // Too long a path would fail only after minutes of building.
   std::wstring tooLong = pathTooLongMessage(*job.pack, options);
   if (!tooLong.empty()) return setErrorText(state, tooLong);
@@ -157,6 +178,8 @@ bool runInstallJob(InstallContext& job) {
   bool created = !os.pathExists(dest);
   if (!createDirectoryChain(dest)) return setErrorText(state, L"Could not create the folder\n" + dest);
   auto failWith = [&](const std::wstring& text) {
+    phase.reset();
+    state.movingIntoPlace = false;
     cleanupAfterFailure(job, created);
     return setErrorText(state, text);
   };
@@ -171,23 +194,26 @@ bool runInstallJob(InstallContext& job) {
   // The staging folder must be this run's own for the whole job: a second
   // run into the same folder fails here and leaves this one's alone.
   if (!takeStaging(job, joinPath(dest, kStagingFolderName))) return failWith(L"Could not create the staging folder.");
-  // A cancel ends the waiting for files that others hold.
-  setHeldFileRetryStop(&state.cancelRequested);
 
   std::wstring cancelText;
   uint32_t cancelAfter = os.getEnvironment(kCancelAfterEnv, cancelText) ? parseCancelAfter(cancelText) : 0;
 
   std::wstring message;
+  nextPhase(&state.cancelRequested);
   if (!buildEntries(job, cancelAfter, pipelineLimits(), message)) return failWith(message);
   if (state.cancelRequested) return failWith(kCancelledText);
 
   // Each staged file was flushed by the handle that wrote it; the move
   // flushes the folders it changed, so a crash right after success cannot
   // leave empty or torn files behind.
+  nextPhase(&state.cancelRequested);
+  state.movingIntoPlace = true;
   if (!stagingHoldsEveryEntry(job) || !moveTreeInto(job.stagingPath, dest, kStagingLockName)) {
-    return failWith(L"Could not move the finished files into place.");
+    // A cancel that ended a wait there put everything back.
+    return failWith(state.cancelRequested ? kCancelledText : L"Could not move the finished files into place.");
   }
-  setHeldFileRetryStop(nullptr);
+  state.movingIntoPlace = false;
+  nextPhase(cleanupStop(job));
   releaseStaging(job);
   state.bytesDone = state.bytesTotal.load();
   return true;

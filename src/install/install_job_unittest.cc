@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "install/install_driver.h"
+#include "platform/folder_tree.h"
 #include "common/size_text.h"
 #include "common/utf8.h"
 #include "support/demo_fixture.h"
@@ -80,6 +81,25 @@ TEST_F(InstallJobTest, CountsExactlyTheBytesItBuilds) {
   EXPECT_TRUE(job.stagingPath.empty());
 }
 
+// Files On-Demand marks what it syncs with reparse points that are no
+// links; a destination there installs as any folder does. Only a Windows
+// machine signed in to a sync client has one ("OneDrive" names its folder).
+TEST_F(InstallJobTest, ACloudSyncedDestinationInstallsLikeAnyFolder) {
+  std::wstring synced;
+  if (!platform().getEnvironment(L"OneDrive", synced) || synced.empty() || !platform().isDirectory(synced)) {
+    GTEST_SKIP() << "no cloud-synced folder on this machine";
+  }
+  std::string dest = toUtf8(joinPath(synced, L"velmo-kit-" + std::to_wstring(platform().processId())));
+  options.destinationFolder = wide(dest);
+  bool ok = runInstallHere(job);
+  std::string difference;
+  bool same = ok && sameTree(demo + "/expected", dest, difference);
+  removeTree(wide(dest));
+  ASSERT_TRUE(ok) << toUtf8(copyErrorText(state));
+  EXPECT_TRUE(same) << difference;
+  EXPECT_FALSE(exists(dest));
+}
+
 TEST_F(InstallJobTest, OptionsOffLeaveOutExactlyTheirFile) {
   options.useStripArt = false;
   options.createLauncher = false;
@@ -124,12 +144,51 @@ TEST_F(InstallJobTest, AStagingFolderThatIsALinkIsRemovedAsALink) {
   fs::create_directories(out / "victim");
   writeText(out / "victim/precious.txt", "keep me");
   fs::create_directories(out / "game");
-  fs::create_directory_symlink(out / "victim", out / "game/.velmo-staging");
+  if (!makeFolderLink(out / "victim", out / "game/.velmo-staging")) GTEST_SKIP() << "no folder links here";
   ASSERT_TRUE(runInstallHere(job)) << toUtf8(copyErrorText(state));
   EXPECT_EQ(readText(out / "victim/precious.txt"), "keep me");
   EXPECT_EQ(std::distance(fs::directory_iterator(out / "victim"), {}), 1);
   EXPECT_FALSE(exists(out / "game/.velmo-staging"));
   EXPECT_TRUE(exists(out / "game/VELMO.exe"));
+
+  // A link inside a leftover staging folder is removed as itself too.
+  fs::remove_all(out / "game");
+  fs::create_directories(out / "game/.velmo-staging");
+  ASSERT_TRUE(makeFolderLink(out / "victim", out / "game/.velmo-staging/VELMO_Data"));
+  ASSERT_TRUE(runInstallHere(job)) << toUtf8(copyErrorText(state));
+  EXPECT_EQ(readText(out / "victim/precious.txt"), "keep me");
+  EXPECT_EQ(std::distance(fs::directory_iterator(out / "victim"), {}), 1);
+  EXPECT_FALSE(isLink(out / "game/VELMO_Data"));
+  EXPECT_TRUE(fs::is_directory(out / "game/VELMO_Data"));
+}
+
+// While the game's exe is moved into place it is held by another program,
+// and a Cancel comes meanwhile.
+InstallState* gMovingState = nullptr;
+bool gSawMoving = false;
+bool exeHeldUntilCancel(const std::wstring& from, const std::wstring& to, bool& otherVolume) {
+  otherVolume = false;
+  if (!toUtf8(to).ends_with("VELMO.exe")) return nativePlatform().renameReplace(from, to, otherVolume);
+  gSawMoving = gMovingState->movingIntoPlace;
+  gMovingState->cancelRequested = true;
+  return retryWhileHeld([](bool& held) { return !(held = true); });
+}
+
+TEST_F(InstallJobTest, ACancelEndsAWaitDuringTheMoveWhichPutsEverythingBack) {
+  fs::create_directories(out / "game");
+  writeText(out / "game/VELMO.exe", "the player's exe");
+  PlatformOps ops = nativePlatform();
+  ops.renameReplace = exeHeldUntilCancel;
+  gMovingState = &state, gSawMoving = false;
+  {
+    ScopedPlatformOverride seam(ops);
+    EXPECT_FALSE(runInstallHere(job));
+  }
+  EXPECT_TRUE(gSawMoving) << "the window holds off a session end meanwhile";
+  EXPECT_FALSE(state.movingIntoPlace);
+  EXPECT_EQ(copyErrorText(state), L"Cancelled.");
+  EXPECT_EQ(readText(out / "game/VELMO.exe"), "the player's exe");
+  EXPECT_EQ(std::distance(fs::directory_iterator(out / "game"), {}), 1) << "nothing else left";
 }
 
 bool failingFlush(FileHandle) { return false; }

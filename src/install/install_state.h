@@ -15,6 +15,9 @@ struct InstallState {
   std::mutex stateLock;
   std::atomic<bool> cancelRequested{false};
   std::atomic<bool> jobRunning{false};
+  // While the finished files are moved into place: the one stretch that an
+  // end of the session should wait for.
+  std::atomic<bool> movingIntoPlace{false};
   std::atomic<uint64_t> bytesTotal{0};
   std::atomic<uint64_t> bytesDone{0};
   std::atomic<uint32_t> startTick{0};

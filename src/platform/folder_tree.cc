@@ -22,26 +22,38 @@ bool createDirectoryChain(const std::wstring& path) {
   return true;
 }
 
-void removeTree(const std::wstring& path) {
+namespace {
+
+// True when nothing is left at path.
+bool removeTreeAt(const std::wstring& path) {
   const PlatformOps& os = platform();
   // A link (or a file) at the root is removed itself; what it points to is
   // not ours.
-  if (os.pathExists(path) && !os.isDirectory(path)) {
-    os.deleteFile(path);
-    return;
-  }
+  if (os.pathExists(path) && !os.isDirectory(path)) return os.deleteFile(path);
   std::vector<DirEntry> entries;
+  bool emptied = true;
   if (os.listDirectory(path, entries)) {
     for (const auto& e : entries) {
       std::wstring child = joinPath(path, e.name);
-      if (e.type == EntryType::Directory) {
-        removeTree(child);
-      } else {
-        os.deleteFile(child);
-      }
+      bool gone = e.type == EntryType::Directory ? removeTreeAt(child) : os.deleteFile(child);
+      emptied = emptied && gone;
     }
   }
-  os.removeDirectory(path);
+  // A folder that keeps an entry cannot go; asking would only wait.
+  return emptied && os.removeDirectory(path);
+}
+
+}  // namespace
+
+void removeTree(const std::wstring& path) {
+  // The whole tree shares one wait for held entries, unless the caller's
+  // phase already bounds it.
+  if (HeldFileRetryPhase::open()) {
+    removeTreeAt(path);
+  } else {
+    HeldFileRetryPhase phase(nullptr);
+    removeTreeAt(path);
+  }
 }
 
 bool isDirectoryEmpty(const std::wstring& path) {

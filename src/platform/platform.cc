@@ -8,7 +8,12 @@ namespace velmo {
 namespace {
 
 const PlatformOps* gOps = nullptr;
-std::atomic<const std::atomic<bool>*> gRetryStop{nullptr};
+
+// The open HeldFileRetryPhase: its stop flag and the milliseconds its
+// retries have waited so far.
+std::atomic<bool> gPhaseOpen{false};
+std::atomic<const std::atomic<bool>*> gPhaseStop{nullptr};
+std::atomic<uint32_t> gPhaseSpent{0};
 
 bool isWindowsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -117,23 +122,84 @@ std::wstring volumeLabel(const std::wstring& root) {
 #endif
 }
 
-void setHeldFileRetryStop(const std::atomic<bool>* stop) { gRetryStop = stop; }
+HeldFileRetryPhase::HeldFileRetryPhase(const std::atomic<bool>* stop)
+    : wasOpen_(gPhaseOpen.load()), stop_(gPhaseStop.load()), spent_(gPhaseSpent.load()) {
+  gPhaseStop = stop;
+  gPhaseSpent = 0;
+  gPhaseOpen = true;
+}
+
+HeldFileRetryPhase::~HeldFileRetryPhase() {
+  gPhaseOpen = wasOpen_;
+  gPhaseStop = stop_;
+  gPhaseSpent = spent_;
+}
+
+bool HeldFileRetryPhase::open() { return gPhaseOpen.load(); }
 
 bool retryWhileHeld(const std::function<bool(bool& held)>& attempt) {
   const PlatformOps& os = platform();
-  uint32_t start = os.tickCount();
+  const bool inPhase = gPhaseOpen.load();
+  uint32_t waited = 0;  // by this call; a phase counts every call's
   uint32_t pause = 10;
   for (;;) {
     bool held = false;
     if (attempt(held)) return true;
     if (!held) return false;
-    const std::atomic<bool>* stop = gRetryStop.load();
+    const std::atomic<bool>* stop = inPhase ? gPhaseStop.load() : nullptr;
     if (stop && stop->load()) return false;
-    uint32_t waited = os.tickCount() - start;
-    if (waited >= kHeldFileRetryMs) return false;
-    os.sleepMs(std::min(pause, kHeldFileRetryMs - waited));
+    uint32_t used = inPhase ? gPhaseSpent.load() : waited;
+    if (used >= kHeldFileRetryMs) return false;
+    uint32_t before = os.tickCount();
+    os.sleepMs(std::min(pause, kHeldFileRetryMs - used));
+    uint32_t slept = os.tickCount() - before;
+    waited += slept;
+    if (inPhase) gPhaseSpent += slept;
     pause = std::min<uint32_t>(pause * 2, 250);
   }
+}
+
+EntryType windowsEntryType(uint32_t attributes, uint32_t reparseTag) {
+  constexpr uint32_t kNameSurrogate = 0x20000000;
+  if ((attributes & kWinAttributeReparsePoint) && (reparseTag & kNameSurrogate)) return EntryType::Link;
+  if (attributes & kWinAttributeDirectory) return EntryType::Directory;
+  if (attributes & kWinAttributeDevice) return EntryType::Other;
+  return EntryType::File;
+}
+
+bool windowsFolderLink(uint32_t attributes, uint32_t reparseTag) {
+  return (attributes & kWinAttributeDirectory) && windowsEntryType(attributes, reparseTag) == EntryType::Link;
+}
+
+WindowsRefusal classifyWindowsRefusal(uint32_t error, uint32_t ntStatus, uint32_t attributes, bool wantsFile) {
+  constexpr uint32_t kAccessDenied = 5, kSharingViolation = 32, kLockViolation = 33, kDirNotEmpty = 145,
+                     kDeletePending = 303;
+  constexpr uint32_t kStatusDeletePending = 0xC0000056, kStatusFileIsADirectory = 0xC00000BA,
+                     kStatusCannotDelete = 0xC0000121;
+  switch (error) {
+    case kSharingViolation:
+    case kLockViolation:
+    case kDirNotEmpty:  // see removeDirectory
+      return WindowsRefusal::Held;
+    case kDeletePending:
+      return WindowsRefusal::DeletePending;
+    case kAccessDenied:
+      break;
+    default:
+      return WindowsRefusal::Final;
+  }
+  // "Access denied" stands for many answers. A deleted file still open
+  // elsewhere goes when let go; a running program's image or a read-only
+  // file cannot be deleted while it stays that; a folder is never a file.
+  if (ntStatus == kStatusDeletePending) return WindowsRefusal::DeletePending;
+  if (ntStatus == kStatusCannotDelete || ntStatus == kStatusFileIsADirectory) return WindowsRefusal::Final;
+  if (attributes != kWinInvalidAttributes) {
+    if (attributes & kWinAttributeReadOnly) return WindowsRefusal::Final;
+    if (wantsFile && (attributes & kWinAttributeDirectory)) return WindowsRefusal::Final;
+  }
+  // Scanners may deny access to a file they examine, for a moment; a
+  // refused right looks the same and costs the phase's budget.
+  return WindowsRefusal::Held;
 }
 
 bool readWholeFile(const std::wstring& path, Bytes& out) {

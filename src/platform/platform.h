@@ -69,6 +69,9 @@ struct PlatformOps {
   // Creates a folder that must not exist yet (fails when anything, a link
   // included, is at path) and that only this user can enter, list or change.
   bool (*createPrivateDirectory)(const std::wstring& path);
+  // Callers remove a folder only after its entries, so "not empty" then is
+  // a deleted entry that another program still holds open (FAT, shares and
+  // older Windows keep its name until then): waited for as a held file.
   bool (*removeDirectory)(const std::wstring& path);
   // Lists a folder without "." and ".."; links are reported as links, never
   // followed. Fails when path itself is a link.
@@ -81,6 +84,11 @@ struct PlatformOps {
   bool (*pathInfo)(const std::wstring& path, PathInfo& info);
   // Renames within a volume, replacing an existing file at the target.
   bool (*moveReplace)(const std::wstring& from, const std::wstring& to);
+  // moveReplace that tells one refusal apart: otherVolume is set when from
+  // and to lie on different volumes after all (two volumes sharing a serial
+  // number, one file system mounted at two places), which only a copy
+  // bridges.
+  bool (*renameReplace)(const std::wstring& from, const std::wstring& to, bool& otherVolume);
   bool (*flushDirectory)(const std::wstring& path);
   // Bytes available to this user on the volume holding path (or its nearest
   // existing parent).
@@ -195,17 +203,63 @@ std::wstring volumeLabel(const std::wstring& root);
 std::wstring windowsVolumeRoot(const std::wstring& path);
 std::wstring windowsVolumeLabel(const std::wstring& root);
 
-// How long an operation on a file that another program holds for a moment
-// (a virus scanner, the search indexer, a sync client) is tried again.
+// How long the operations on files that other programs hold for a moment
+// (a virus scanner, the search indexer, a sync client) are tried again: per
+// call, or shared by every call of a HeldFileRetryPhase.
 constexpr uint32_t kHeldFileRetryMs = 5000;
 // Runs attempt until it succeeds or fails other than by such a hold (attempt
-// sets held), pausing a little longer each time, for kHeldFileRetryMs at
-// most; a stop requested through setHeldFileRetryStop ends the waiting at
-// once. The result is the last attempt's.
+// sets held), pausing a little longer each time, while the budget lasts; a
+// stop of the current phase ends the waiting at once. The result is the
+// last attempt's.
 bool retryWhileHeld(const std::function<bool(bool& held)>& attempt);
-// The flag that stops retryWhileHeld (the running job's cancel flag), or
-// nullptr.
-void setHeldFileRetryStop(const std::atomic<bool>* stop);
+
+// One phase of a job (preparing, building, moving, cleaning up): its retries
+// share one budget of kHeldFileRetryMs, so a tree of many held entries waits
+// no longer than one, and stop (a cancel flag, or nullptr) ends any of its
+// waits. Process-wide, for the job's threads; a phase opened inside another
+// stands in for it until it ends.
+class HeldFileRetryPhase {
+ public:
+  explicit HeldFileRetryPhase(const std::atomic<bool>* stop);
+  ~HeldFileRetryPhase();
+  HeldFileRetryPhase(const HeldFileRetryPhase&) = delete;
+  HeldFileRetryPhase& operator=(const HeldFileRetryPhase&) = delete;
+  // Whether a phase is open (else every call has a budget of its own).
+  static bool open();
+
+ private:
+  bool wasOpen_;
+  const std::atomic<bool>* stop_;
+  uint32_t spent_;
+};
+
+// Windows file attributes and reparse tags, read apart from the system's
+// headers so that their meaning is tested on every build.
+constexpr uint32_t kWinAttributeReadOnly = 0x1;
+constexpr uint32_t kWinAttributeDirectory = 0x10;
+constexpr uint32_t kWinAttributeDevice = 0x40;
+constexpr uint32_t kWinAttributeReparsePoint = 0x400;
+constexpr uint32_t kWinInvalidAttributes = 0xFFFFFFFF;
+// What an entry is, from its attributes and (for a reparse point) its tag.
+// Only name surrogates (symbolic links, junctions, mount points) stand for
+// another entry; any other reparse point (a cloud-synced placeholder, a
+// compressed or deduplicated file) is the file or folder it is.
+EntryType windowsEntryType(uint32_t attributes, uint32_t reparseTag);
+// A link to a folder (a junction, a directory symbolic link): an entry that
+// DeleteFileW refuses and RemoveDirectoryW removes as itself, never
+// touching what it leads to.
+bool windowsFolderLink(uint32_t attributes, uint32_t reparseTag);
+
+// How a Windows file call that failed is taken, from its error, the NT
+// status behind it (0 when unknown) and the attributes of the entry it
+// would change (kWinInvalidAttributes when unknown); wantsFile when the call
+// is meant for a file.
+enum class WindowsRefusal {
+  Final,          // retrying cannot help: fail now
+  Held,           // another program holds the entry for a moment
+  DeletePending,  // the entry is deleted already and goes once let go
+};
+WindowsRefusal classifyWindowsRefusal(uint32_t error, uint32_t ntStatus, uint32_t attributes, bool wantsFile);
 
 // Convenience: reads a whole file; false when it cannot be opened or read.
 bool readWholeFile(const std::wstring& path, Bytes& out);

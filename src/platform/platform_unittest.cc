@@ -7,12 +7,16 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <string>
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
 #include "common/utf8.h"
+#ifdef _WIN32
+#include "platform/win32/win32_file_calls.h"
+#endif
 #include "support/test_util.h"
 
 namespace velmo {
@@ -75,7 +79,16 @@ TEST(NativePlatform, FoldersListTheirEntriesAndTellWhatExists) {
   EXPECT_EQ(entries[1].type, EntryType::Directory);
   EXPECT_TRUE(os.isDirectory(dir));
   EXPECT_FALSE(os.isDirectory(joinPath(dir, L"f.txt")));
-  EXPECT_FALSE(os.removeDirectory(dir));  // not empty
+  {
+    // Not empty: on Windows taken for a deleted entry still held open, and
+    // waited for (on a clock of the test's own) before it fails.
+    static uint32_t clock = 0;
+    PlatformOps ops = nativePlatform();
+    ops.tickCount = [] { return clock; };
+    ops.sleepMs = [](uint32_t ms) { clock += ms; };
+    ScopedPlatformOverride seam(ops);
+    EXPECT_FALSE(os.removeDirectory(dir));
+  }
   EXPECT_FALSE(os.listDirectory(joinPath(dir, L"missing"), entries));
 }
 
@@ -170,13 +183,106 @@ TEST(HeldFiles, RetriedForAFewSecondsOnlyWhileHeldAndNeverPastACancel) {
   EXPECT_EQ(tries, 1);
   EXPECT_EQ(gClock, 0u);
 
-  // A cancel ends the waiting.
-  std::atomic<bool> cancel{true};
-  setHeldFileRetryStop(&cancel);
-  tries = 0;
+  // Within a phase every call draws on one budget, and its stop ends any
+  // wait; a phase opened inside it has a budget of its own.
+  std::atomic<bool> cancel{false};
+  {
+    HeldFileRetryPhase phase(&cancel);
+    tries = 0, gClock = 0;
+    EXPECT_TRUE(retryWhileHeld(heldFor(20)));
+    uint32_t firstWaited = gClock;
+    EXPECT_GT(firstWaited, 0u);
+    tries = 0;
+    EXPECT_FALSE(retryWhileHeld(heldFor(1 << 30)));
+    EXPECT_EQ(gClock, kHeldFileRetryMs) << "the second call had only what the first left";
+    tries = 0;
+    EXPECT_FALSE(retryWhileHeld(heldFor(1 << 30)));
+    EXPECT_EQ(tries, 1) << "the budget is spent";
+    EXPECT_EQ(gClock, kHeldFileRetryMs);
+    {
+      HeldFileRetryPhase inner(nullptr);
+      tries = 0, gClock = 0;
+      EXPECT_FALSE(retryWhileHeld(heldFor(1 << 30)));
+      EXPECT_EQ(gClock, kHeldFileRetryMs);
+    }
+    tries = 0;
+    EXPECT_FALSE(retryWhileHeld(heldFor(1 << 30)));
+    EXPECT_EQ(tries, 1) << "the outer phase's budget is still spent";
+  }
+  {
+    HeldFileRetryPhase phase(&cancel);
+    cancel = true;
+    tries = 0, gClock = 0;
+    EXPECT_FALSE(retryWhileHeld(heldFor(1 << 30)));
+    EXPECT_EQ(tries, 1);
+    EXPECT_EQ(gClock, 0u);
+  }
+  EXPECT_FALSE(HeldFileRetryPhase::open());
+  // Outside a phase the stop is not looked at: each call has its budget.
+  tries = 0, gClock = 0;
   EXPECT_FALSE(retryWhileHeld(heldFor(1 << 30)));
-  setHeldFileRetryStop(nullptr);
-  EXPECT_EQ(tries, 1);
+  EXPECT_EQ(gClock, kHeldFileRetryMs);
+}
+
+// What Windows reports for each kind of entry, as the Windows operations
+// read it (Wine makes no junctions, so this is where their handling shows).
+TEST(WindowsFileSystem, OnlyNameSurrogateReparsePointsAreLinks) {
+  constexpr uint32_t reparse = kWinAttributeReparsePoint, dir = kWinAttributeDirectory;
+  struct Case {
+    uint32_t attributes, tag;
+    EntryType type;
+    bool folderLink;  // removed with RemoveDirectoryW, as itself
+  } cases[] = {
+      {dir | reparse, 0xA0000003, EntryType::Link, true},        // junction, mount point
+      {dir | reparse, 0xA000000C, EntryType::Link, true},        // directory symbolic link
+      {reparse, 0xA000000C, EntryType::Link, false},             // file symbolic link
+      {dir | reparse, 0xA000001D, EntryType::Link, true},        // a future surrogate (the bit decides)
+      {dir | reparse, 0x9000601A, EntryType::Directory, false},  // cloud-synced folder
+      {reparse | 0x400000, 0x9000001A, EntryType::File, false},  // cloud file, recalled on data access
+      {reparse, 0x80000017, EntryType::File, false},             // compact /exe
+      {reparse, 0x80000013, EntryType::File, false},             // deduplicated
+      {reparse, 0x8000001B, EntryType::File, false},             // app execution alias
+      {dir, 0, EntryType::Directory, false},
+      {dir, 0xA000000C, EntryType::Directory, false},  // a tag means nothing without the attribute
+      {0x20, 0, EntryType::File, false},
+      {kWinAttributeDevice, 0, EntryType::Other, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(windowsEntryType(c.attributes, c.tag), c.type) << std::hex << c.attributes << " " << c.tag;
+    EXPECT_EQ(windowsFolderLink(c.attributes, c.tag), c.folderLink) << std::hex << c.attributes << " " << c.tag;
+  }
+}
+
+TEST(WindowsFileSystem, LastingDenialsAreToldFromPassingHolds) {
+  constexpr uint32_t denied = 5, none = kWinInvalidAttributes, plain = 0x20, readOnly = kWinAttributeReadOnly,
+                     dir = kWinAttributeDirectory;
+  using R = WindowsRefusal;
+  struct Case {
+    uint32_t error, status, attributes;
+    bool wantsFile;
+    R refusal;
+  } cases[] = {
+      {32, 0, none, true, R::Held},                 // sharing violation
+      {33, 0, none, true, R::Held},                 // lock violation
+      {145, 0, dir, false, R::Held},                // a just-emptied folder: a deleted entry still open
+      {denied, 0, plain, true, R::Held},            // a scanner's moment, or a refused right: told apart nowhere
+      {denied, 0, none, true, R::Held},             //
+      {denied, 0xC0000056, plain, true, R::DeletePending},
+      {303, 0, none, true, R::DeletePending},
+      {denied, 0xC0000121, plain, true, R::Final},  // a running program's image
+      {denied, 0, plain | readOnly, true, R::Final},
+      {denied, 0, dir | readOnly, false, R::Final},  // a read-only folder is not removed either
+      {denied, 0xC00000BA, none, true, R::Final},    // a folder opened as a file
+      {denied, 0, dir, true, R::Final},
+      {denied, 0, dir, false, R::Held},  // a folder in use, for a moment
+      {17, 0, none, true, R::Final},     // not the same device: for the caller to bridge
+      {2, 0, none, true, R::Final},      // not found
+      {80, 0, plain, true, R::Final},    // file exists
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(classifyWindowsRefusal(c.error, c.status, c.attributes, c.wantsFile), c.refusal)
+        << c.error << " " << std::hex << c.status << " " << c.attributes << " " << c.wantsFile;
+  }
 }
 
 #ifdef _WIN32
@@ -235,6 +341,96 @@ TEST(NativePlatform, FilesHeldWithoutSharingAreWaitedForABoundedTime) {
   EXPECT_TRUE(givesUp([&] { return os.openFileRead(a) != kInvalidFile; }));
   CloseHandle(gHolder);
   EXPECT_TRUE(os.deleteFile(a));
+}
+#endif
+
+#ifdef _WIN32
+// Entries as Windows reports them, which Wine cannot make: the Win32 calls
+// that tell what an entry is and remove it answer from this table.
+struct FakeEntry {
+  DWORD attributes, tag;
+  DWORD removeError;  // what removing it answers (0: it goes)
+  LONG status;        // the NT status behind that answer
+};
+std::map<std::wstring, FakeEntry> gFakes;
+std::vector<std::wstring> gRemoveCalls;
+LONG gLastStatus = 0;
+DWORD WINAPI fakeAttributes(LPCWSTR path) {
+  auto it = gFakes.find(path);
+  if (it != gFakes.end()) return it->second.attributes;
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return INVALID_FILE_ATTRIBUTES;
+}
+HANDLE WINAPI fakeFindFirst(LPCWSTR path, LPWIN32_FIND_DATAW data) {
+  auto it = gFakes.find(path);
+  if (it == gFakes.end()) return INVALID_HANDLE_VALUE;
+  *data = WIN32_FIND_DATAW{};
+  data->dwFileAttributes = it->second.attributes;
+  data->dwReserved0 = it->second.tag;
+  return reinterpret_cast<HANDLE>(1);
+}
+BOOL WINAPI fakeFindClose(HANDLE) { return TRUE; }
+BOOL fakeRemove(LPCWSTR path, bool asFolder) {
+  gRemoveCalls.push_back((asFolder ? L"RemoveDirectory " : L"DeleteFile ") + std::wstring(path));
+  FakeEntry& e = gFakes.at(path);
+  bool folder = e.attributes & FILE_ATTRIBUTE_DIRECTORY;
+  DWORD error = e.removeError ? e.removeError : asFolder == folder ? 0 : folder ? ERROR_ACCESS_DENIED : ERROR_DIRECTORY;
+  gLastStatus = e.removeError ? e.status : 0;
+  if (error) {
+    SetLastError(error);
+    return FALSE;
+  }
+  gFakes.erase(path);
+  return TRUE;
+}
+BOOL WINAPI fakeDeleteFile(LPCWSTR path) { return fakeRemove(path, false); }
+BOOL WINAPI fakeRemoveDirectory(LPCWSTR path) { return fakeRemove(path, true); }
+LONG WINAPI fakeLastStatus() { return gLastStatus; }
+
+TEST(NativePlatform, WindowsEntriesAreTakenForWhatTheyAreAndLastingDenialsCostNoWait) {
+  PlatformOps ops = nativePlatform();
+  ops.tickCount = fakeTick;
+  ops.sleepMs = fakeSleep;
+  ScopedPlatformOverride seam(ops);
+  Win32FileCalls saved = win32FileCalls();
+  win32FileCalls() = {fakeAttributes, fakeFindFirst, fakeFindClose, fakeDeleteFile, fakeRemoveDirectory, fakeLastStatus};
+  const PlatformOps& os = nativePlatform();
+  constexpr DWORD dir = FILE_ATTRIBUTE_DIRECTORY, reparse = FILE_ATTRIBUTE_REPARSE_POINT, plain = FILE_ATTRIBUTE_ARCHIVE;
+  struct Case {
+    const wchar_t* name;
+    FakeEntry entry;
+    bool isDirectory, deleted;
+    uint32_t waited;
+    const wchar_t* call;  // how deleteFile removes it
+  } cases[] = {
+      {L"junction", {dir | reparse, 0xA0000003, 0, 0}, false, true, 0, L"RemoveDirectory"},
+      {L"folder-link", {dir | reparse, 0xA000000C, 0, 0}, false, true, 0, L"RemoveDirectory"},
+      {L"file-link", {reparse, 0xA000000C, 0, 0}, false, true, 0, L"DeleteFile"},
+      {L"cloud-folder", {dir | reparse, 0x9000601A, 0, 0}, true, false, 0, L"DeleteFile"},  // a folder, never a file
+      {L"cloud-file", {plain | reparse, 0x9000001A, 0, 0}, false, true, 0, L"DeleteFile"},
+      {L"running.exe", {plain, 0, ERROR_ACCESS_DENIED, LONG(0xC0000121)}, false, false, 0, L"DeleteFile"},
+      {L"read-only", {FILE_ATTRIBUTE_READONLY, 0, ERROR_ACCESS_DENIED, 0}, false, false, 0, L"DeleteFile"},
+      {L"deleted-but-open", {plain, 0, ERROR_ACCESS_DENIED, LONG(0xC0000056)}, false, true, 0, L"DeleteFile"},
+      {L"held", {plain, 0, ERROR_SHARING_VIOLATION, 0}, false, false, kHeldFileRetryMs, L"DeleteFile"},
+  };
+  for (const auto& c : cases) {
+    std::wstring path = std::wstring(L"Q:\\fake\\") + c.name;
+    gFakes = {{path, c.entry}};
+    gRemoveCalls.clear();
+    gClock = 0;
+    EXPECT_EQ(os.isDirectory(path), c.isDirectory) << toUtf8(path);
+    EXPECT_EQ(os.deleteFile(path), c.deleted) << toUtf8(path);
+    EXPECT_EQ(gClock, c.waited) << toUtf8(path);
+    ASSERT_FALSE(gRemoveCalls.empty());
+    EXPECT_EQ(gRemoveCalls.back(), std::wstring(c.call) + L" " + path) << "and never the other call";
+    EXPECT_EQ(gRemoveCalls.size() > 1, c.waited > 0) << "tried again only while held";
+  }
+  // A folder whose entries were just deleted, one of them still held open.
+  gFakes = {{L"Q:\\fake\\emptied", {dir, 0, ERROR_DIR_NOT_EMPTY, 0}}};
+  gClock = 0;
+  EXPECT_FALSE(os.removeDirectory(L"Q:\\fake\\emptied"));
+  EXPECT_EQ(gClock, kHeldFileRetryMs);
+  win32FileCalls() = saved;
 }
 #endif
 

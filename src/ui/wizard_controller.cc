@@ -257,6 +257,25 @@ void wizardJobFinished(WizardController& c, bool ok) {
   closeXapk(c.source);
 }
 
+namespace {
+
+// Until the job (and its clean-up) and any XAPK check have ended: each step
+// keeps the window painting where the back end can. A close request
+// delivered meanwhile is not acted on.
+void waitForJobAndCheck(WizardController& c) {
+  c.waitingToClose = true;
+  while (c.install->jobRunning || c.jobInFlight || c.xapkCheckRunning) {
+    if (c.desktop.waitWhileClosing) {
+      c.desktop.waitWhileClosing(kCloseWaitStepMs);
+    } else {
+      platform().sleepMs(kCloseWaitStepMs);
+    }
+  }
+  c.waitingToClose = false;
+}
+
+}  // namespace
+
 bool requestWindowClose(WizardController& c) {
   if (c.windowClosed) return true;
   InstallState& install = *c.install;
@@ -274,18 +293,19 @@ bool requestWindowClose(WizardController& c) {
   // rather than jobRunning alone also covers a job that has just cleared
   // jobRunning but not yet set the exit code. A running XAPK check is waited for too: it may still write the
   // source. Each step keeps the window painting where the back end can.
-  c.waitingToClose = true;
-  while (install.jobRunning || c.jobInFlight || c.xapkCheckRunning) {
-    if (c.desktop.waitWhileClosing) {
-      c.desktop.waitWhileClosing(kCloseWaitStepMs);
-    } else {
-      platform().sleepMs(kCloseWaitStepMs);
-    }
-  }
-  c.waitingToClose = false;
+  waitForJobAndCheck(c);
   c.windowClosed = true;
   if (c.desktop.destroyWindow) c.desktop.destroyWindow();
   return true;
+}
+
+bool sessionEndHeldOff(const WizardController& c) { return c.install->jobRunning && c.install->movingIntoPlace; }
+
+void wizardSessionEnding(WizardController& c) {
+  if (c.install->jobRunning || c.jobInFlight) c.install->cancelRequested = true;
+  waitForJobAndCheck(c);
+  // The temporary copies of the APK and the OBB go too.
+  closeXapk(c.source);
 }
 
 void performAction(WizardController& c, int32_t action) {
@@ -316,10 +336,12 @@ void performAction(WizardController& c, int32_t action) {
       if (c.desktop.openFolder) c.desktop.openFolder(c.options.destinationFolder);
       break;
     case WizardAction::CreateShortcut:
-      if (c.desktop.createDesktopShortcut) {
-        c.desktop.createDesktopShortcut(gameExePath(c), c.options.destinationFolder, kShortcutDescription);
-      }
-      s.shortcutCreated = true;
+      // Only a shortcut that was written is reported; otherwise the button
+      // stays, to be pressed again (a Desktop that protected-folder rules
+      // guard refuses the write).
+      s.shortcutCreated = c.desktop.createDesktopShortcut &&
+                          c.desktop.createDesktopShortcut(gameExePath(c), c.options.destinationFolder,
+                                                          kShortcutDescription);
       break;
     case WizardAction::CloseWindow:
     case WizardAction::CloseFinished:

@@ -184,6 +184,16 @@ void wizardJobFinished(WizardController& c, bool ok);
 // destroyed no job runs and the exit code is final.
 bool requestWindowClose(WizardController& c);
 
+// While the job moves the finished files into place, an end of the session
+// is held off (the window tells the system why): ended then, a player's
+// replaced file could stay only under its kept-aside name.
+constexpr wchar_t kSessionEndBlockReason[] = L"Installing VELMO";
+bool sessionEndHeldOff(const WizardController& c);
+// The session ends anyway: a running job is cancelled and waited for, its
+// clean-up included, and the XAPK source closed, before this returns (the
+// system may end the process right after).
+void wizardSessionEnding(WizardController& c);
+
 // Whether a screen shows a region for the action. Presses that reach a
 // region of an earlier frame after the screen changed are ignored when the
 // new screen does not show it, so a late press can neither start a second

@@ -43,6 +43,7 @@ struct FakeDesktop {
   std::vector<std::pair<std::wstring, std::wstring>> gameStartsAsked;
   std::vector<std::wstring> openedFolders;
   std::vector<std::vector<std::wstring>> shortcuts;
+  bool shortcutWritten = false;
   std::vector<bool> busyCursor;
   int minimizes = 0;
   int closesPosted = 0;
@@ -76,7 +77,7 @@ struct FakeDesktop {
     d.createDesktopShortcut = [this](const std::wstring& target, const std::wstring& folder,
                                      const std::wstring& description) {
       shortcuts.push_back({target, folder, description});
-      return false;  // as if it could not be written: the button still turns off
+      return shortcutWritten;
     };
     d.setBusyCursor = [this](bool busy) { busyCursor.push_back(busy); };
     d.minimizeWindow = [this] { ++minimizes; };
@@ -668,6 +669,19 @@ TEST_F(WizardRunningJobTest, TheWaitForAStoppingJobKeepsServingTheWindow) {
   EXPECT_TRUE(c->windowClosed);
 }
 
+TEST_F(WizardRunningJobTest, ASessionEndDuringTheBuildCancelsAndCleansUpBeforeReturning) {
+  EXPECT_FALSE(sessionEndHeldOff(*c)) << "only the move into place holds the session";
+  std::wstring temp = c->source.tempFolder;
+  ASSERT_FALSE(temp.empty());
+  wizardSessionEnding(*c);
+  EXPECT_TRUE(install->cancelRequested);
+  EXPECT_FALSE(install->jobRunning);
+  EXPECT_FALSE(c->jobInFlight);
+  EXPECT_FALSE(fs::exists(out / "game")) << "the staging folder and the destination it made are gone";
+  EXPECT_FALSE(platform().pathExists(temp)) << "and the temporary copies";
+  EXPECT_TRUE(fake.questions.empty()) << "nobody is asked";
+}
+
 TEST_F(WizardRunningJobTest, LatePressesNeverStartASecondJobOrChangeTheOptions) {
   // Regions of the destination screen, as the last frame before Install drew them.
   c->state.buttons = {{id(WizardAction::BrowseDestination), 446, 294, 120, 36, L"Browse...", true, false},
@@ -715,7 +729,11 @@ TEST_F(WizardControllerTest, FinishedScreenActionsUseTheDestination) {
   ASSERT_EQ(fake.shortcuts.size(), 1u);
   EXPECT_EQ(fake.shortcuts[0],
             (std::vector<std::wstring>{L"/games/VELMO/VELMO.exe", L"/games/VELMO", L"Harrowmere for Windows"}));
-  EXPECT_TRUE(c->state.shortcutCreated) << "set even though writing failed";
+  EXPECT_FALSE(c->state.shortcutCreated) << "not written: the button stays, to be pressed again";
+  fake.shortcutWritten = true;
+  performAction(*c, id(WizardAction::CreateShortcut));
+  EXPECT_EQ(fake.shortcuts.size(), 2u);
+  EXPECT_TRUE(c->state.shortcutCreated);
 
   performAction(*c, id(WizardAction::CloseFinished));
   performAction(*c, id(WizardAction::CloseWindow));
@@ -735,7 +753,7 @@ TEST_F(WizardControllerTest, MissingDesktopServicesCountAsFailures) {
                          WizardAction::CloseWindow}) {
     performAction(*c, id(a));
   }
-  EXPECT_TRUE(c->state.shortcutCreated);
+  EXPECT_FALSE(c->state.shortcutCreated);
   EXPECT_EQ(c->options.destinationFolder, L"/games/VELMO");
   EXPECT_TRUE(c->state.xapkPath.empty());
   EXPECT_TRUE(requestWindowClose(*c)) << "no job: closes without asking";

@@ -39,6 +39,14 @@ std::string readText(const std::string& path);
 Bytes readBytes(const std::string& path);
 bool writeBytes(const std::string& path, ByteView bytes);
 bool exists(const std::string& path);
+// Links as the tests make them: symbolic links on POSIX; on Windows a
+// junction for a folder (no privilege needed), else a symbolic link where
+// this user may make one. False when the system makes none: the caller
+// skips. target may not exist (a broken link).
+bool makeFolderLink(const std::string& target, const std::string& link);
+bool makeFileLink(const std::string& target, const std::string& link);
+// The entry at path is a link (a name-surrogate reparse point on Windows).
+bool isLink(const std::string& path);
 // Everything under root without following links: relative path ->
 // contents, "<dir>" for a folder or "-> target" for a link.
 std::map<std::string, std::string> treeSnapshot(const std::string& root);

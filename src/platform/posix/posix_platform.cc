@@ -208,6 +208,14 @@ bool moveReplace(const std::wstring& from, const std::wstring& to) {
   return ::rename(sys(from).c_str(), sys(to).c_str()) == 0;
 }
 
+// One file system mounted at two places has one device number, yet a
+// rename between them fails with EXDEV.
+bool renameReplace(const std::wstring& from, const std::wstring& to, bool& otherVolume) {
+  bool ok = moveReplace(from, to);
+  otherVolume = !ok && errno == EXDEV;
+  return ok;
+}
+
 bool flushDirectory(const std::wstring& path) {
   int fd = ::open(sys(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -384,6 +392,7 @@ const PlatformOps kPosixOps = {
     .isDirectory = isDirectory,
     .pathInfo = pathInfo,
     .moveReplace = moveReplace,
+    .renameReplace = renameReplace,
     .flushDirectory = flushDirectory,
     .freeSpace = freeSpace,
     .mountPoint = mountPoint,

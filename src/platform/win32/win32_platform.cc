@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_file_calls.h"
 
 namespace velmo {
 namespace {
@@ -18,31 +19,82 @@ FileHandle fileOf(HANDLE h) { return h == INVALID_HANDLE_VALUE ? kInvalidFile : 
 // The largest single ReadFile/WriteFile request (their sizes are DWORDs).
 constexpr size_t kMaxIo = size_t(1) << 30;
 
-// Virus scanners, the search indexer and sync clients open fresh files for
-// a moment; the system then answers a sharing violation or "access denied",
-// which pass when the other program lets go.
-bool heldByAnother() {
+LONG WINAPI noNtStatus() { return 0; }
+
+// Bound before any file call: looking it up later would itself replace the
+// status it reads.
+Win32FileCalls gCalls = [] {
+  using LastNtStatus = LONG(WINAPI*)();
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  auto status = ntdll ? reinterpret_cast<LastNtStatus>(
+                            reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetLastNtStatus")))
+                      : nullptr;
+  return Win32FileCalls{GetFileAttributesW, FindFirstFileW,   FindClose,
+                        DeleteFileW,        RemoveDirectoryW, status ? status : noNtStatus};
+}();
+
+// What the failed call that just returned (on path) means. Virus scanners,
+// the search indexer and sync clients open fresh files for a moment; the
+// system then answers a sharing violation or "access denied", which pass
+// when the other program lets go. The lasting denials that Windows tells
+// apart fail at once.
+WindowsRefusal refusalOf(const std::wstring& path, bool wantsFile) {
   DWORD error = GetLastError();
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+  uint32_t status = uint32_t(gCalls.lastNtStatus());
+  DWORD attributes = error == ERROR_ACCESS_DENIED ? gCalls.getFileAttributes(path.c_str()) : INVALID_FILE_ATTRIBUTES;
+  SetLastError(error);
+  return classifyWindowsRefusal(error, status, attributes, wantsFile);
 }
 
-// Runs one call that returns a BOOL while the file is held.
+// Runs one call on path that returns a BOOL while the entry is held;
+// deletePending (when given) is set when it failed on an entry that is
+// deleted already.
 template <typename Call>
-bool retried(Call call) {
+bool retried(const std::wstring& path, bool wantsFile, Call call, bool* deletePending = nullptr) {
   return retryWhileHeld([&](bool& held) {
     if (call()) return true;
-    held = heldByAnother();
+    WindowsRefusal refusal = refusalOf(path, wantsFile);
+    if (refusal == WindowsRefusal::DeletePending && deletePending) {
+      *deletePending = true;
+      return false;
+    }
+    held = refusal != WindowsRefusal::Final;
     return false;
   });
 }
 
 HANDLE openRetried(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
   HANDLE h = INVALID_HANDLE_VALUE;
-  retried([&] {
+  retried(path, true, [&] {
     h = CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
     return h != INVALID_HANDLE_VALUE;
   });
   return h;
+}
+
+// The attributes of the entry at path itself and, for a reparse point, its
+// tag (which only a listing reports). A tag that cannot be read counts as
+// a link's: such an entry is never entered.
+DWORD attributesOf(const std::wstring& path, DWORD& tag) {
+  tag = 0;
+  DWORD attributes = gCalls.getFileAttributes(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return attributes;
+  WIN32_FIND_DATAW data;
+  HANDLE find = gCalls.findFirstFile(path.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) {
+    tag = IO_REPARSE_TAG_SYMLINK;
+  } else {
+    tag = data.dwReserved0;
+    gCalls.findClose(find);
+  }
+  return attributes;
+}
+
+// INVALID_FILE_ATTRIBUTES gives Other.
+EntryType entryTypeOf(const std::wstring& path) {
+  DWORD tag = 0;
+  DWORD attributes = attributesOf(path, tag);
+  return attributes == INVALID_FILE_ATTRIBUTES ? EntryType::Other : windowsEntryType(attributes, tag);
 }
 
 FileHandle openFileRead(const std::wstring& path) {
@@ -121,7 +173,16 @@ void closeFile(FileHandle file) {
 }
 
 bool deleteFile(const std::wstring& path) {
-  return retried([&] { return DeleteFileW(path.c_str()) != 0; });
+  // A link to a folder (a junction, a directory symbolic link) is an entry
+  // of the folder kind: removed as such, never what it leads to.
+  DWORD tag = 0;
+  DWORD attributes = attributesOf(path, tag);
+  if (attributes != INVALID_FILE_ATTRIBUTES && windowsFolderLink(attributes, tag)) {
+    return retried(path, false, [&] { return gCalls.removeDirectory(path.c_str()) != 0; });
+  }
+  // A file deleted already but still open elsewhere goes once let go.
+  bool pending = false;
+  return retried(path, true, [&] { return gCalls.deleteFile(path.c_str()) != 0; }, &pending) || pending;
 }
 
 bool createDirectory(const std::wstring& path, bool& alreadyExists) {
@@ -132,23 +193,18 @@ bool createDirectory(const std::wstring& path, bool& alreadyExists) {
 }
 
 bool removeDirectory(const std::wstring& path) {
-  return retried([&] { return RemoveDirectoryW(path.c_str()) != 0; });
-}
-
-// Reparse points (junctions, symbolic links) count as links: never followed.
-EntryType typeOf(DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryType::Link;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EntryType::Directory;
-  if (attributes & FILE_ATTRIBUTE_DEVICE) return EntryType::Other;
-  return EntryType::File;
+  return retried(path, false, [&] { return gCalls.removeDirectory(path.c_str()) != 0; });
 }
 
 bool listFolder(const std::wstring& path, std::vector<DirEntry>& entries, bool throughLink) {
   entries.clear();
-  DWORD own = GetFileAttributesW(path.c_str());
+  DWORD tag = 0;
+  DWORD own = attributesOf(path, tag);
   if (own == INVALID_FILE_ATTRIBUTES) return false;
   // A junction or a link to a folder is a folder with a reparse point.
-  if (throughLink ? !(own & FILE_ATTRIBUTE_DIRECTORY) : typeOf(own) != EntryType::Directory) return false;
+  if (throughLink ? !(own & FILE_ATTRIBUTE_DIRECTORY) : windowsEntryType(own, tag) != EntryType::Directory) {
+    return false;
+  }
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW(joinPath(path, L"*").c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return false;
@@ -156,7 +212,7 @@ bool listFolder(const std::wstring& path, std::vector<DirEntry>& entries, bool t
   do {
     std::wstring name = data.cFileName;
     if (name == L"." || name == L"..") continue;
-    entries.push_back({name, typeOf(data.dwFileAttributes)});
+    entries.push_back({name, windowsEntryType(data.dwFileAttributes, data.dwReserved0)});
   } while (FindNextFileW(find, &data));
   if (GetLastError() != ERROR_NO_MORE_FILES) ok = false;
   FindClose(find);
@@ -171,15 +227,24 @@ bool listLinkedDirectory(const std::wstring& path, std::vector<DirEntry>& entrie
   return listFolder(path, entries, true);
 }
 
-bool pathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool pathExists(const std::wstring& path) { return gCalls.getFileAttributes(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool isDirectory(const std::wstring& path) {
-  DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && typeOf(a) == EntryType::Directory;
+bool isDirectory(const std::wstring& path) { return entryTypeOf(path) == EntryType::Directory; }
+
+bool renameReplace(const std::wstring& from, const std::wstring& to, bool& otherVolume) {
+  DWORD error = ERROR_SUCCESS;
+  bool ok = retried(to, true, [&] {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    error = GetLastError();
+    return false;
+  });
+  otherVolume = !ok && error == ERROR_NOT_SAME_DEVICE;
+  return ok;
 }
 
 bool moveReplace(const std::wstring& from, const std::wstring& to) {
-  return retried([&] { return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0; });
+  bool otherVolume = false;
+  return renameReplace(from, to, otherVolume);
 }
 
 FileHandle createNewFile(const std::wstring& path) {
@@ -193,21 +258,22 @@ FileHandle createNewFile(const std::wstring& path) {
 bool createPrivateDirectory(const std::wstring& path) { return CreateDirectoryW(path.c_str(), nullptr) != 0; }
 
 bool pathInfo(const std::wstring& path, PathInfo& info) {
-  WIN32_FILE_ATTRIBUTE_DATA own;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &own)) return false;
+  DWORD tag = 0;
+  DWORD own = attributesOf(path, tag);
+  if (own == INVALID_FILE_ATTRIBUTES) return false;
   info = PathInfo();
-  info.type = typeOf(own.dwFileAttributes);
+  info.type = windowsEntryType(own, tag);
   // Folders and files created in the per-user temporary path are this
   // user's only; the POSIX mode test has no counterpart here.
   info.privateToUser = info.type != EntryType::Link;
-  DWORD attributes = own.dwFileAttributes;
+  DWORD attributes = own;
   // The final target, through any link: its kind, volume and size.
   HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   BY_HANDLE_FILE_INFORMATION target;
   if (h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &target)) {
     attributes = target.dwFileAttributes & ~DWORD(FILE_ATTRIBUTE_REPARSE_POINT);
-    info.linkedType = typeOf(attributes);
+    info.linkedType = windowsEntryType(attributes, 0);
     info.volume = target.dwVolumeSerialNumber;
     info.size = (uint64_t(target.nFileSizeHigh) << 32) | target.nFileSizeLow;
   } else {
@@ -398,6 +464,7 @@ const PlatformOps kWin32Ops = {
     .isDirectory = isDirectory,
     .pathInfo = pathInfo,
     .moveReplace = moveReplace,
+    .renameReplace = renameReplace,
     .flushDirectory = flushDirectory,
     .freeSpace = freeSpace,
     .mountPoint = mountPoint,
@@ -421,6 +488,8 @@ const PlatformOps kWin32Ops = {
 }  // namespace
 
 const PlatformOps& nativePlatform() { return kWin32Ops; }
+
+Win32FileCalls& win32FileCalls() { return gCalls; }
 
 std::vector<std::wstring> processArguments(int, char**) {
   // The narrow argv of the C runtime is in the ANSI code page; the wide

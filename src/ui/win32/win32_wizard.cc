@@ -40,7 +40,22 @@ struct WizardWindow {
   // The taskbar button's progress; null where the shell has none.
   ITaskbarList3* taskbar = nullptr;
   TaskbarProgress shownProgress;
+  bool holdingSessionEnd = false;  // a shutdown block reason is set
 };
+
+// Tells the system why the session should not end while the job moves the
+// finished files, and takes the reason back once it is done. Only the
+// window's own thread may set it.
+void holdSessionEnd(WizardWindow* w, HWND hwnd) {
+  bool hold = sessionEndHeldOff(w->controller);
+  if (hold == w->holdingSessionEnd) return;
+  if (hold) {
+    ShutdownBlockReasonCreate(hwnd, kSessionEndBlockReason);
+  } else {
+    ShutdownBlockReasonDestroy(hwnd);
+  }
+  w->holdingSessionEnd = hold;
+}
 
 // Sent by the shell once the window's taskbar button exists (and again
 // after the shell restarts).
@@ -135,8 +150,16 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         ReleaseDC(hwnd, dc);
       }
       updateTaskbar(w, hwnd);
+      holdSessionEnd(w, hwnd);
       return 0;
     }
+    case WM_QUERYENDSESSION:
+      holdSessionEnd(w, hwnd);
+      return w->holdingSessionEnd ? FALSE : TRUE;
+    case WM_ENDSESSION:
+      // Once this returns the process may end at any moment.
+      if (wParam) wizardSessionEnding(c);
+      return 0;
     case WM_SETCURSOR:
       // Inside the client area the cursor is set on every mouse move.
       if (LOWORD(lParam) == HTCLIENT) return 1;
@@ -252,6 +275,9 @@ bool createWindow(WizardWindow* w) {
   HWND hwnd = CreateWindowExW(WS_EX_APPWINDOW, kWindowClassName, kWizardTitle, WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX,
                               x, y, kWindowWidth, kWindowHeight, nullptr, nullptr, instance, w);
   if (!hwnd) return false;
+  // Run as administrator, the window would not get the shell's message
+  // (one above WM_USER, from a lower integrity level) without this.
+  ChangeWindowMessageFilterEx(hwnd, kTaskbarButtonCreated, MSGFLT_ALLOW, nullptr);
   ShowWindow(hwnd, startShowCommand());
   SetTimer(hwnd, kFrameTimerId, kFrameIntervalMs, nullptr);
   return true;
