@@ -291,8 +291,8 @@ bool requestWindowClose(WizardController& c) {
   // and the job stops only at its next cancel poll (inside a started copy,
   // delta or bundle too), then cleans up. Waiting for the announcement
   // rather than jobRunning alone also covers a job that has just cleared
-  // jobRunning but not yet set the exit code. A running XAPK check is waited for too: it may still write the
-  // source. Each step keeps the window painting where the back end can.
+  // jobRunning but not yet set the exit code. A running XAPK check is
+  // waited for too: it may still write the source.
   waitForJobAndCheck(c);
   c.windowClosed = true;
   if (c.desktop.destroyWindow) c.desktop.destroyWindow();
