@@ -22,30 +22,44 @@ bool createDirectoryChain(const std::wstring& path) {
   return true;
 }
 
-void removeTree(const std::wstring& path) {
+namespace {
+
+// One pass; true when its last removal succeeded.
+bool removeOnce(const std::wstring& path) {
   const PlatformOps& os = platform();
   // A link (or a file) at the root is removed itself; what it points to is
   // not ours.
-  if (os.pathExists(path) && !os.isDirectory(path)) {
-    os.deleteFile(path);
-    return;
-  }
+  if (os.pathExists(path) && !os.isDirectory(path)) return os.deleteFile(path);
   std::vector<DirEntry> entries;
-  if (os.listDirectory(path, entries)) {
-    for (const auto& e : entries) {
-      std::wstring child = joinPath(path, e.name);
-      if (e.type == EntryType::Directory) {
-        removeTree(child);
-      } else {
-        os.deleteFile(child);
-      }
+  // A listing cut short still yields what it saw; the rest waits for the
+  // next pass, and the folder's own removal fails meanwhile.
+  os.listDirectory(path, entries);
+  for (const auto& e : entries) {
+    std::wstring child = joinPath(path, e.name);
+    if (e.type == EntryType::Directory) {
+      removeTree(child);
+    } else {
+      os.deleteFile(child);
     }
   }
-  os.removeDirectory(path);
+  return os.removeDirectory(path);
+}
+
+}  // namespace
+
+bool removeTree(const std::wstring& path) {
+  // A listing that failed part-way or a delete refused for a moment gets
+  // one more pass; what outlasts it stays.
+  for (int pass = 0; pass < 2; ++pass) {
+    if (removeOnce(path) || !platform().pathExists(path)) return true;
+  }
+  return false;
 }
 
 bool isDirectoryEmpty(const std::wstring& path) {
   std::vector<DirEntry> entries;
+  // A folder that cannot be listed counts as empty: its one caller then
+  // removes it only as an empty folder, which the system refuses otherwise.
   if (!platform().listDirectory(path, entries)) return true;
   return entries.empty();
 }
