@@ -12,6 +12,7 @@ struct FaultState {
   uint64_t at = 0;
   uint64_t count = 0;
   FaultCall first;
+  std::vector<FaultCall> trace;
   std::map<FileHandle, std::wstring> open;  // handles this table gave out, still open, and their paths
   std::map<std::wstring, std::wstring> environment;
   bool nextProcess = false;
@@ -31,6 +32,7 @@ bool fails(const char* op, const std::wstring& path = std::wstring()) {
   uint64_t n = ++s.count;
   bool fail = (s.mode == FaultMode::Once && n == s.at) || (s.mode == FaultMode::PowerCut && n >= s.at);
   if (fail && s.first.op.empty()) s.first = {op, path};
+  s.trace.push_back({op, path});
   return fail;
 }
 
@@ -231,6 +233,7 @@ void FaultPlatform::arm(FaultMode mode, uint64_t at) {
   s.at = at;
   s.count = 0;
   s.first = FaultCall();
+  s.trace.clear();
 }
 
 uint64_t FaultPlatform::calls() const {
@@ -241,6 +244,11 @@ uint64_t FaultPlatform::calls() const {
 FaultCall FaultPlatform::failed() const {
   std::lock_guard<std::mutex> hold(state().lock);
   return state().first;
+}
+
+std::vector<FaultCall> FaultPlatform::trace() const {
+  std::lock_guard<std::mutex> hold(state().lock);
+  return state().trace;
 }
 
 void FaultPlatform::closeLeftHandles() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -35,6 +36,8 @@ class FaultPlatform {
   uint64_t calls() const;
   // The first call that was failed; op is empty when none was.
   FaultCall failed() const;
+  // Every call counted since arm, in order.
+  std::vector<FaultCall> trace() const;
   // What the end of the process does after a cut: every handle opened
   // through this table and not closed is closed (its locks let go).
   void closeLeftHandles();

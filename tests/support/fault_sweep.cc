@@ -1,6 +1,8 @@
 #include "support/fault_sweep.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
 
 #include "common/utf8.h"
 #include "support/test_util.h"
@@ -86,6 +88,96 @@ std::string OlderInstall::judge(bool ok, const std::string& dest, const std::str
 
 std::string describeFault(uint64_t k, const FaultCall& failed) {
   return "k=" + std::to_string(k) + " " + failed.op + "(" + toUtf8(failed.path) + ")";
+}
+
+std::string SweepResult::summary() const {
+  std::string out = std::to_string(calls) + " calls, " + std::to_string(runs) + " faults:";
+  for (const auto& [outcome, n] : outcomes) out += " " + outcome + " " + std::to_string(n) + ";";
+  return out + " " + std::to_string(unsound.size()) + " unsound";
+}
+
+std::vector<uint64_t> sweepPoints(const std::vector<FaultCall>& trace, size_t sample) {
+  std::vector<uint64_t> all(trace.size());
+  for (size_t i = 0; i < trace.size(); ++i) all[i] = i + 1;
+  if (sample == 0) return all;
+  size_t tail = 0;
+  for (size_t i = 0; i < trace.size(); ++i) {
+    if (trace[i].op == "flushFile" && toUtf8(trace[i].path).find(".velmo-staging") != std::string::npos) {
+      tail = i + 1;
+    }
+  }
+  std::vector<uint64_t> points(all.begin(), all.begin() + tail), picked;
+  std::mt19937 pick(20261209);
+  std::sample(points.begin(), points.end(), std::back_inserter(picked), sample, pick);
+  picked.insert(picked.end(), all.begin() + tail, all.end());
+  return picked;
+}
+
+namespace {
+
+// A run without faults: the trace the points are chosen from.
+std::vector<FaultCall> cleanTrace(FaultPlatform& faults, const SweepRoad& road, SweepResult& result) {
+  road.reset();
+  faults.arm(FaultMode::None, 0);
+  int code = road.run();
+  std::vector<FaultCall> trace = faults.trace();
+  result.calls = trace.size();
+  if (code != 0) result.unsound.push_back("the run without faults failed");
+  return trace;
+}
+
+// The next start's run, with nothing failing, must repair everything.
+std::string plainRunAfter(FaultPlatform& faults, const OlderInstall& older, const SweepRoad& road) {
+  faults.disarm();
+  faults.actAsNextProcess(true);
+  if (road.nextStart) road.nextStart();
+  int code = road.run();
+  faults.actAsNextProcess(false);
+  if (code != 0) return "the plain run after failed";
+  std::string problem = older.judge(true, road.dest, road.tempRoot, FaultCall());
+  if (problem.empty() && road.check) problem = road.check(code, FaultCall());
+  return problem.empty() ? problem : "the plain run after: " + problem;
+}
+
+}  // namespace
+
+SweepResult sweepSingleFaults(FaultPlatform& faults, const OlderInstall& older, const SweepRoad& road,
+                              size_t sample) {
+  SweepResult result;
+  for (uint64_t k : sweepPoints(cleanTrace(faults, road, result), sample)) {
+    road.reset();
+    faults.arm(FaultMode::Once, k);
+    int code = road.run();
+    FaultCall failed = faults.failed();
+    faults.disarm();
+    if (failed.op.empty()) continue;
+    ++result.runs;
+    ++result.outcomes[(code == 0 ? "OK, " : "failed, ") + failed.op];
+    bool setAside = false;
+    std::string problem = older.judge(code == 0, road.dest, road.tempRoot, failed, &setAside);
+    if (problem.empty() && road.check) problem = road.check(code, failed);
+    // The file kept aside must go with the next move.
+    if (problem.empty() && setAside) problem = plainRunAfter(faults, older, road);
+    if (!problem.empty()) result.unsound.push_back(describeFault(k, failed) + ": " + problem);
+  }
+  return result;
+}
+
+SweepResult sweepPowerCuts(FaultPlatform& faults, const OlderInstall& older, const SweepRoad& road, size_t sample) {
+  SweepResult result;
+  for (uint64_t k : sweepPoints(cleanTrace(faults, road, result), sample)) {
+    road.reset();
+    faults.arm(FaultMode::PowerCut, k);
+    int code = road.run();
+    FaultCall failed = faults.failed();
+    faults.disarm();
+    faults.closeLeftHandles();  // the process ends
+    ++result.runs;
+    ++result.outcomes[(code == 0 ? "OK, cut at " : "failed, cut at ") + failed.op];
+    std::string problem = plainRunAfter(faults, older, road);
+    if (!problem.empty()) result.unsound.push_back("cut at " + describeFault(k, failed) + ": " + problem);
+  }
+  return result;
 }
 
 }  // namespace velmo::test

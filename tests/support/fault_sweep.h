@@ -2,8 +2,10 @@
 // The ground the fault sweeps run on: a folder holding an older install of
 // the small demo game and the player's own files, and the judgement of what
 // a run left there.
+#include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "support/fault_platform.h"
 
@@ -29,5 +31,36 @@ struct OlderInstall {
 
 // "k=12 deleteFile(...)": the fault, for messages.
 std::string describeFault(uint64_t k, const FaultCall& failed);
+
+// A road swept over the older install.
+struct SweepRoad {
+  std::string dest, tempRoot;
+  std::function<void()> reset;  // the ground as before each run (the folder, the log)
+  std::function<int()> run;     // one run; its exit code, 0 for success
+  // More of a run's outcome to judge (its log, its screen); empty when sound.
+  std::function<std::string(int code, const FaultCall& failed)> check;
+  std::function<void()> nextStart;  // what the program's next start does before its run
+};
+
+struct SweepResult {
+  uint64_t calls = 0;  // counted calls of a run without faults
+  size_t runs = 0;     // faults tried
+  std::map<std::string, int> outcomes;  // "OK, op" or "failed, op": how many
+  std::vector<std::string> unsound;
+  std::string summary() const;
+};
+
+// Which calls of a clean run's trace a sweep fails, numbered from 1: all of
+// them when sample is 0; otherwise every call from the first after the
+// last staged file is flushed (the proof, the move, the clean-ups, the
+// log) and `sample` of the calls before it, chosen with a fixed seed.
+std::vector<uint64_t> sweepPoints(const std::vector<FaultCall>& trace, size_t sample);
+
+// Fails each call of points once, each run from the reset ground.
+SweepResult sweepSingleFaults(FaultPlatform& faults, const OlderInstall& older, const SweepRoad& road,
+                              size_t sample);
+// Cuts the power at each call of points; then a plain run, as the next
+// start of the program, must end in success with nothing of the cut left.
+SweepResult sweepPowerCuts(FaultPlatform& faults, const OlderInstall& older, const SweepRoad& road, size_t sample);
 
 }  // namespace velmo::test
