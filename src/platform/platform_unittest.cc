@@ -10,6 +10,9 @@
 #include <string>
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 #include "common/utf8.h"
@@ -235,6 +238,27 @@ TEST(NativePlatform, FilesHeldWithoutSharingAreWaitedForABoundedTime) {
   EXPECT_TRUE(givesUp([&] { return os.openFileRead(a) != kInvalidFile; }));
   CloseHandle(gHolder);
   EXPECT_TRUE(os.deleteFile(a));
+}
+#endif
+
+#ifndef _WIN32
+TEST(NativePlatform, APrivateFolderThatCannotBeMadePrivateIsNotLeft) {
+  TempDir t;
+  std::wstring path = joinPath(wide(t.path()), L"private");
+  // No descriptor left: the folder is made, but cannot be opened to be checked.
+  int lowest = ::dup(0);
+  ASSERT_GE(lowest, 0);
+  ::close(lowest);
+  struct rlimit was;
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &was), 0);
+  struct rlimit none = was;
+  none.rlim_cur = rlim_t(lowest);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+  bool made = nativePlatform().createPrivateDirectory(path);
+  ::setrlimit(RLIMIT_NOFILE, &was);
+  EXPECT_FALSE(made);
+  EXPECT_FALSE(exists(toUtf8(path)));
+  EXPECT_TRUE(nativePlatform().createPrivateDirectory(path));
 }
 #endif
 
