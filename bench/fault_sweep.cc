@@ -29,8 +29,8 @@ int main() {
   size_t unsound = 0;
   for (bool cuts : {false, true}) {
     auto start = Clock::now();
-    SweepResult r = cuts ? sweepPowerCuts(faults, autoRoad.older, autoRoad.road, 0)
-                         : sweepSingleFaults(faults, autoRoad.older, autoRoad.road, 0);
+    SweepResult r =
+        sweepFaults(faults, autoRoad.older, autoRoad.road, cuts ? FaultMode::PowerCut : FaultMode::Once, 0);
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("%s: %s (%.1f s)\n", cuts ? "power cuts" : "single faults", r.summary().c_str(), seconds);
     for (const auto& u : r.unsound) std::printf("  %s\n", u.c_str());

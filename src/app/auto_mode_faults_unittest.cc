@@ -39,11 +39,11 @@ class AutoModeFaults : public ::testing::Test {
 };
 
 TEST_F(AutoModeFaults, EveryCallFailingGivesOkOverTheExactTreeOrTheFolderAsBefore) {
-  expectSound(sweepSingleFaults(faults, auto_.older, auto_.road, kSample));
+  expectSound(sweepFaults(faults, auto_.older, auto_.road, FaultMode::Once, kSample));
 }
 
 TEST_F(AutoModeFaults, APowerCutAtAnyCallIsRepairedByTheNextRun) {
-  expectSound(sweepPowerCuts(faults, auto_.older, auto_.road, kSample));
+  expectSound(sweepFaults(faults, auto_.older, auto_.road, FaultMode::PowerCut, kSample));
 }
 
 }  // namespace

@@ -532,7 +532,7 @@ TEST_F(WizardControllerTest, APowerCutDuringInstallIsRepairedByTheNextInstall) {
     return "screen " + std::to_string(int(c->state.screen)) + " with \"" + toUtf8(errorText()) + "\"";
   };
   road.nextStart = [] { removeStaleXapkTempFolders(); };
-  SweepResult result = sweepPowerCuts(faults, older, road, 20);
+  SweepResult result = sweepFaults(faults, older, road, FaultMode::PowerCut, 20);
   std::cout << result.summary() << "\n";
   EXPECT_GT(result.runs, 20u);
   for (const auto& u : result.unsound) ADD_FAILURE() << u;

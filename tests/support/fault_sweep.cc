@@ -141,41 +141,31 @@ std::string plainRunAfter(FaultPlatform& faults, const OlderInstall& older, cons
 
 }  // namespace
 
-SweepResult sweepSingleFaults(FaultPlatform& faults, const OlderInstall& older, const SweepRoad& road,
-                              size_t sample) {
+SweepResult sweepFaults(FaultPlatform& faults, const OlderInstall& older, const SweepRoad& road, FaultMode mode,
+                        size_t sample) {
   SweepResult result;
+  const bool cut = mode == FaultMode::PowerCut;
   for (uint64_t k : sweepPoints(cleanTrace(faults, road, result), sample)) {
     road.reset();
-    faults.arm(FaultMode::Once, k);
+    faults.arm(mode, k);
     int code = road.run();
     FaultCall failed = faults.failed();
     faults.disarm();
     if (failed.op.empty()) continue;
     ++result.runs;
-    ++result.outcomes[(code == 0 ? "OK, " : "failed, ") + failed.op];
-    bool setAside = false;
-    std::string problem = older.judge(code == 0, road.dest, road.tempRoot, failed, &setAside);
-    if (problem.empty() && road.check) problem = road.check(code, failed);
-    // The file kept aside must go with the next move.
-    if (problem.empty() && setAside) problem = plainRunAfter(faults, older, road);
-    if (!problem.empty()) result.unsound.push_back(describeFault(k, failed) + ": " + problem);
-  }
-  return result;
-}
-
-SweepResult sweepPowerCuts(FaultPlatform& faults, const OlderInstall& older, const SweepRoad& road, size_t sample) {
-  SweepResult result;
-  for (uint64_t k : sweepPoints(cleanTrace(faults, road, result), sample)) {
-    road.reset();
-    faults.arm(FaultMode::PowerCut, k);
-    int code = road.run();
-    FaultCall failed = faults.failed();
-    faults.disarm();
-    faults.closeLeftHandles();  // the process ends
-    ++result.runs;
-    ++result.outcomes[(code == 0 ? "OK, cut at " : "failed, cut at ") + failed.op];
-    std::string problem = plainRunAfter(faults, older, road);
-    if (!problem.empty()) result.unsound.push_back("cut at " + describeFault(k, failed) + ": " + problem);
+    ++result.outcomes[(code == 0 ? "OK, " : "failed, ") + std::string(cut ? "cut at " : "") + failed.op];
+    std::string problem;
+    if (cut) {
+      faults.closeLeftHandles();  // the process ends
+      problem = plainRunAfter(faults, older, road);
+    } else {
+      bool setAside = false;
+      problem = older.judge(code == 0, road.dest, road.tempRoot, failed, &setAside);
+      if (problem.empty() && road.check) problem = road.check(code, failed);
+      // The file kept aside must go with the next move.
+      if (problem.empty() && setAside) problem = plainRunAfter(faults, older, road);
+    }
+    if (!problem.empty()) result.unsound.push_back((cut ? "cut at " : "") + describeFault(k, failed) + ": " + problem);
   }
   return result;
 }

@@ -56,11 +56,11 @@ struct SweepResult {
 // log) and `sample` of the calls before it, chosen with a fixed seed.
 std::vector<uint64_t> sweepPoints(const std::vector<FaultCall>& trace, size_t sample);
 
-// Fails each call of points once, each run from the reset ground.
-SweepResult sweepSingleFaults(FaultPlatform& faults, const OlderInstall& older, const SweepRoad& road,
-                              size_t sample);
-// Cuts the power at each call of points; then a plain run, as the next
+// Fails the calls of sweepPoints, one run each from the reset ground:
+// Once, each call alone, judged by OlderInstall::judge and the road's check;
+// PowerCut, every call from it on, after which a plain run, as the next
 // start of the program, must end in success with nothing of the cut left.
-SweepResult sweepPowerCuts(FaultPlatform& faults, const OlderInstall& older, const SweepRoad& road, size_t sample);
+SweepResult sweepFaults(FaultPlatform& faults, const OlderInstall& older, const SweepRoad& road, FaultMode mode,
+                        size_t sample);
 
 }  // namespace velmo::test
