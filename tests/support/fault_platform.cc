@@ -177,6 +177,10 @@ bool processExists(uint32_t pid) {
   return native().processExists(pid);
 }
 
+// A new operation must be looked at here: counted and failed, or passed
+// through on purpose (those that cannot fail, or are no file-system call).
+static_assert(sizeof(PlatformOps) == 36 * sizeof(void*), "wrap the new platform operation or pass it through");
+
 PlatformOps faultOps() {
   PlatformOps o = nativePlatform();
   o.openFileRead = openFileRead;
