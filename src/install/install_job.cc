@@ -68,8 +68,9 @@ bool emptyStagingButLock(const std::wstring& staging) {
   return false;
 }
 
-// Removes the folder if it is empty, giving a refusal one more try; a
-// folder that another run took meanwhile stays (it holds that run's lock).
+// Removes the folder if it is empty, giving a refusal one more try; one
+// that is not (a staging folder another run took meanwhile holds that run's
+// lock) stays.
 void removeEmptyFolder(const std::wstring& path) {
   const PlatformOps& os = platform();
   if (!os.removeDirectory(path) && os.pathExists(path)) os.removeDirectory(path);
@@ -160,7 +161,7 @@ void cleanupAfterFailure(InstallContext& job, bool destinationCreated) {
   if (!job.stagingPath.empty()) releaseStaging(job);
   job.stagingPath.clear();
   const std::wstring& dest = job.options->destinationFolder;
-  if (destinationCreated && platform().pathExists(dest) && isDirectoryEmpty(dest)) platform().removeDirectory(dest);
+  if (destinationCreated && platform().pathExists(dest) && isDirectoryEmpty(dest)) removeEmptyFolder(dest);
 }
 
 bool runInstallJob(InstallContext& job) {
