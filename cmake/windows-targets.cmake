@@ -96,6 +96,12 @@ set_tests_properties(wine_velmo_tests_gdiplus PROPERTIES TIMEOUT 600)
 add_executable(bench_render_frame EXCLUDE_FROM_ALL bench/render_frame.cc)
 target_link_libraries(bench_render_frame PRIVATE velmo_ui_gdiplus velmo_packtool velmo_uicore velmo_core)
 
+# The full fault sweeps of the unattended install (run by hand under Wine).
+add_executable(bench_fault_sweep EXCLUDE_FROM_ALL bench/fault_sweep.cc ${support})
+velmo_win_test(bench_fault_sweep)
+target_link_libraries(bench_fault_sweep PRIVATE velmo_app velmo_packtool velmo_uicore velmo_core ZLIB::ZLIB
+  GTest::gtest GTest::gmock)
+
 # The shell actions and the waveOut device on Wine's shell32 and WINMM;
 # write_cwd.exe stands in for the game that "Play now" starts.
 add_executable(write_cwd tests/win32/write_cwd.c)

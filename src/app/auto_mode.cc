@@ -8,11 +8,15 @@ namespace velmo {
 
 void writeAutoLog(const std::wstring& exeDirectory, const std::wstring& text) {
   const PlatformOps& os = platform();
-  FileHandle f = os.createFile(joinPath(exeDirectory, kAutoLogName));
+  const std::wstring path = joinPath(exeDirectory, kAutoLogName);
+  FileHandle f = os.createFile(path);
   if (f == kInvalidFile) return;
   std::string bytes = toUtf8(text);
-  os.writeFile(f, bytes.data(), bytes.size());
+  bool whole = os.writeFile(f, bytes.data(), bytes.size());
   os.closeFile(f);
+  // A result cut short (a full disk) would be read as another; the exit
+  // code alone tells it then.
+  if (!whole) os.deleteFile(path);
 }
 
 int runAutoMode(Startup& startup, InstallState& state) {

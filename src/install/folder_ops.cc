@@ -1,6 +1,7 @@
 #include "install/folder_ops.h"
 
 #include <map>
+#include <set>
 #include <vector>
 
 #include "platform/platform.h"
@@ -195,9 +196,35 @@ void putBack(MoveStep& step) {
   if (!step.aside.empty()) os.moveReplace(step.aside, step.to);
 }
 
+// Everything the plan moved has left the source: an entry a listing passed
+// over would still be there. Its folders, and files copied to another
+// volume, stay until the move is complete.
+bool sourceLeftEmpty(const std::wstring& source, const MovePlan& plan, const std::wstring& leave) {
+  const PlatformOps& os = platform();
+  std::set<std::wstring> staying;
+  for (const auto& step : plan.steps) {
+    if (step.copy || step.isFolder) staying.insert(step.from);
+  }
+  auto holdsOnlyExpected = [&](const std::wstring& folder, bool top) {
+    std::vector<DirEntry> entries;
+    if (!os.listDirectory(folder, entries)) return false;
+    for (const auto& e : entries) {
+      if (top && !leave.empty() && e.name == leave) continue;
+      if (!staying.count(joinPath(folder, e.name))) return false;
+    }
+    return true;
+  };
+  if (!holdsOnlyExpected(source, true)) return false;
+  for (const auto& step : plan.steps) {
+    if (step.isFolder && !holdsOnlyExpected(step.from, false)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-bool moveTreeInto(const std::wstring& source, const std::wstring& target, const std::wstring& leave) {
+bool moveTreeInto(const std::wstring& source, const std::wstring& target, const std::wstring& leave,
+                  const std::function<bool()>& proveInPlace) {
   const PlatformOps& os = platform();
   PathInfo from, into;
   if (!os.pathInfo(source, from) || from.type != EntryType::Directory) return false;
@@ -210,13 +237,19 @@ bool moveTreeInto(const std::wstring& source, const std::wstring& target, const 
     if (os.freeSpace(need.folder, available) && available < need.bytes) return false;
   }
 
-  for (size_t i = 0; i < plan.steps.size(); ++i) {
-    if (carryOut(plan.steps[i])) continue;
+  auto putBackUpTo = [&](size_t last) {
     // Never cut short by a cancel: a player's file would stay under its
     // kept-aside name.
     HeldFileRetryPhase puttingBack(nullptr);
-    for (size_t j = i + 1; j-- > 0;) putBack(plan.steps[j]);
+    for (size_t j = last + 1; j-- > 0;) putBack(plan.steps[j]);
     return false;
+  };
+  for (size_t i = 0; i < plan.steps.size(); ++i) {
+    if (!carryOut(plan.steps[i])) return putBackUpTo(i);
+  }
+  // Nothing is final until the result is proven where it lies.
+  if (!sourceLeftEmpty(source, plan, leave) || (proveInPlace && !proveInPlace())) {
+    return plan.steps.empty() ? false : putBackUpTo(plan.steps.size() - 1);
   }
   // Complete: the renames are made durable before the old files go.
   os.flushDirectory(target);

@@ -4,6 +4,7 @@
 // link is moved as a link, and what it points to is left alone.
 // Links already in a move's target are the user's: a link to a folder is
 // merged into, a link where a file goes is replaced by the file.
+#include <functional>
 #include <string>
 
 namespace velmo {
@@ -16,7 +17,10 @@ namespace velmo {
 // everything is in place, so a failure part-way puts back what was changed;
 // one that cannot be deleted then (still open) is hidden and removed by the
 // next move into its folder. An entry of source's top level named leave
-// stays where it is. True only when every other entry is in the target.
-bool moveTreeInto(const std::wstring& source, const std::wstring& target, const std::wstring& leave = std::wstring());
+// stays where it is. Before anything replaced is let go, the source must
+// have been emptied and proveInPlace (when given) must hold; otherwise
+// everything is put back. True only when every other entry is in the target.
+bool moveTreeInto(const std::wstring& source, const std::wstring& target, const std::wstring& leave = std::wstring(),
+                  const std::function<bool()>& proveInPlace = nullptr);
 
 }  // namespace velmo

@@ -53,28 +53,49 @@ uint64_t planInstallBytes(const PatchPack& pack, const InstallOptions& options) 
 
 namespace {
 
+// Removes everything in the staging folder but its lock; true when the
+// folder was listed whole and all of it went. A listing cut short or a
+// delete refused for a moment gets one more pass.
+bool emptyStagingButLock(const std::wstring& staging) {
+  const PlatformOps& os = platform();
+  for (int pass = 0; pass < 2; ++pass) {
+    std::vector<DirEntry> entries;
+    bool clean = os.listDirectory(staging, entries);
+    for (const auto& e : entries) {
+      if (e.name != kStagingLockName) clean = removeTree(joinPath(staging, e.name)) && clean;
+    }
+    if (clean) return true;
+  }
+  return false;
+}
+
+// Removes the folder if it is empty, giving a refusal one more try; one
+// that is not (a staging folder another run took meanwhile holds that run's
+// lock) stays.
+void removeEmptyFolder(const std::wstring& path) {
+  const PlatformOps& os = platform();
+  if (!os.removeDirectory(path) && os.pathExists(path)) os.removeDirectory(path);
+}
+
 // Empties the staging folder but for its lock, lets go of the lock and
-// removes the folder; a folder that another run took meanwhile stays.
+// removes the folder.
 void releaseStaging(InstallContext& job) {
   const PlatformOps& os = platform();
   if (job.stagingLock == kInvalidFile) {
     removeTree(job.stagingPath);
   } else {
-    std::vector<DirEntry> entries;
-    os.listDirectory(job.stagingPath, entries);
-    for (const auto& e : entries) {
-      if (e.name != kStagingLockName) removeTree(joinPath(job.stagingPath, e.name));
-    }
+    emptyStagingButLock(job.stagingPath);
     os.unlockFile(job.stagingLock, joinPath(job.stagingPath, kStagingLockName));
     job.stagingLock = kInvalidFile;
-    os.removeDirectory(job.stagingPath);
+    removeEmptyFolder(job.stagingPath);
   }
   job.stagingPath.clear();
 }
 
 // Makes the staging folder this run's own: creates it, takes its lock and
 // removes whatever a killed earlier run left in it. False when another run
-// holds it (nothing of that run's is touched) or it cannot be made.
+// holds it (nothing of that run's is touched), it cannot be made, or what
+// was left in it cannot be removed (it would be moved into place).
 bool takeStaging(InstallContext& job, const std::wstring& staging) {
   const PlatformOps& os = platform();
   // A link or a file at the name is no staging folder: removed as itself,
@@ -83,32 +104,34 @@ bool takeStaging(InstallContext& job, const std::wstring& staging) {
   if (os.pathInfo(staging, info) && info.type != EntryType::Directory) removeTree(staging);
   const std::wstring lockPath = joinPath(staging, kStagingLockName);
   FileHandle lock = kInvalidFile;
+  bool made = false;
   // A run that is just finishing removes the folder under us; then again.
   for (int attempt = 0; attempt < 3 && lock == kInvalidFile; ++attempt) {
     bool existed = false;
-    if (!os.createDirectory(staging, existed) && !existed) return false;
+    if (os.createDirectory(staging, existed)) made = true;
+    else if (!existed) break;
     lock = os.lockFile(lockPath);
-    if (lock == kInvalidFile && os.isDirectory(staging)) return false;
+    if (lock == kInvalidFile && os.isDirectory(staging)) break;
   }
-  if (lock == kInvalidFile) return false;
+  if (lock == kInvalidFile) {
+    // A folder this call made goes again; one another run holds stays.
+    if (made) removeEmptyFolder(staging);
+    return false;
+  }
   job.stagingPath = staging;
   job.stagingLock = lock;
-  std::vector<DirEntry> entries;
-  os.listDirectory(staging, entries);
-  for (const auto& e : entries) {
-    if (e.name != kStagingLockName) removeTree(joinPath(staging, e.name));
-  }
-  return true;
+  return emptyStagingButLock(staging);
 }
 
-// Every file the job built is still in staging with its byte count: a
-// scanner, the user or a run of another version may have removed one.
-bool stagingHoldsEveryEntry(const InstallContext& job) {
+// Every file the job builds is in folder with its byte count: in staging
+// before the move (a scanner, the user or a run of another version may have
+// removed one), at its target after it.
+bool holdsEveryEntry(const InstallContext& job, const std::wstring& folder) {
   const PlatformOps& os = platform();
   for (const auto& e : job.pack->entries) {
     if (!isInstallable(e.kind) || skippedByOptions(e, *job.options)) continue;
     PathInfo info;
-    std::wstring path = joinPath(job.stagingPath, nativeRelativePath(outputPathOf(e)));
+    std::wstring path = joinPath(folder, nativeRelativePath(outputPathOf(e)));
     if (!os.pathInfo(path, info) || info.type != EntryType::File || info.size != e.size) return false;
   }
   return true;
@@ -150,7 +173,7 @@ void cleanupAfterFailure(InstallContext& job, bool destinationCreated) {
   if (!job.stagingPath.empty()) releaseStaging(job);
   job.stagingPath.clear();
   const std::wstring& dest = job.options->destinationFolder;
-  if (destinationCreated && platform().pathExists(dest) && isDirectoryEmpty(dest)) platform().removeDirectory(dest);
+  if (destinationCreated && platform().pathExists(dest) && isDirectoryEmpty(dest)) removeEmptyFolder(dest);
 }
 
 bool runInstallJob(InstallContext& job) {
@@ -208,7 +231,10 @@ bool runInstallJob(InstallContext& job) {
   // leave empty or torn files behind.
   nextPhase(&state.cancelRequested);
   state.movingIntoPlace = true;
-  if (!stagingHoldsEveryEntry(job) || !moveTreeInto(job.stagingPath, dest, kStagingLockName)) {
+  // The same proof again where the files lie once moved, before the files
+  // they replaced are let go: a move that missed one is put back.
+  auto inPlace = [&] { return holdsEveryEntry(job, dest); };
+  if (!holdsEveryEntry(job, job.stagingPath) || !moveTreeInto(job.stagingPath, dest, kStagingLockName, inPlace)) {
     // A cancel that ended a wait there put everything back.
     return failWith(state.cancelRequested ? kCancelledText : L"Could not move the finished files into place.");
   }

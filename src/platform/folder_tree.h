@@ -10,9 +10,10 @@ namespace velmo {
 // (an existing entry of that name counts). The root (rootLength) is never
 // tried, nor a prefix that ends in a separator.
 bool createDirectoryChain(const std::wstring& path);
-// Deletes a tree depth first; failures are ignored and the walk goes on.
-// A link at path is unlinked, never entered.
-void removeTree(const std::wstring& path);
+// Deletes a tree depth first; failures are passed over and the walk goes
+// on, then tried once more. A link at path is unlinked, never entered.
+// True when nothing is left at path.
+bool removeTree(const std::wstring& path);
 // True when the folder has no entries, or cannot be listed.
 bool isDirectoryEmpty(const std::wstring& path);
 

@@ -11,6 +11,9 @@
 #include <string>
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 #include "common/utf8.h"
@@ -431,6 +434,27 @@ TEST(NativePlatform, WindowsEntriesAreTakenForWhatTheyAreAndLastingDenialsCostNo
   EXPECT_FALSE(os.removeDirectory(L"Q:\\fake\\emptied"));
   EXPECT_EQ(gClock, kHeldFileRetryMs);
   win32FileCalls() = saved;
+}
+#endif
+
+#ifndef _WIN32
+TEST(NativePlatform, APrivateFolderThatCannotBeMadePrivateIsNotLeft) {
+  TempDir t;
+  std::wstring path = joinPath(wide(t.path()), L"private");
+  // No descriptor left: the folder is made, but cannot be opened to be checked.
+  int lowest = ::dup(0);
+  ASSERT_GE(lowest, 0);
+  ::close(lowest);
+  struct rlimit was;
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &was), 0);
+  struct rlimit none = was;
+  none.rlim_cur = rlim_t(lowest);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+  bool made = nativePlatform().createPrivateDirectory(path);
+  ::setrlimit(RLIMIT_NOFILE, &was);
+  EXPECT_FALSE(made);
+  EXPECT_FALSE(exists(toUtf8(path)));
+  EXPECT_TRUE(nativePlatform().createPrivateDirectory(path));
 }
 #endif
 

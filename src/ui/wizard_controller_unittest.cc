@@ -6,11 +6,13 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <iostream>
 #include <mutex>
 #include <thread>
 
 #include "common/utf8.h"
 #include "support/demo_fixture.h"
+#include "support/fault_sweep.h"
 #include "support/pack_fixture.h"
 #include "support/test_util.h"
 #include "support/xapk_fixture.h"
@@ -509,6 +511,40 @@ TEST(TaskbarProgressTest, NormalWhileInstallingErrorWhenFailedNoneOtherwise) {
   install.bytesTotal = 1000;
   install.bytesDone = 400;
   EXPECT_EQ(taskbarProgress(state, install), (TaskbarProgress{K::Error, 400, 1000}));
+}
+
+// The power cut at calls of the wizard's Install over an older install:
+// the job reaches the failed screen with the folder as before (or finishes
+// with the exact tree), and the next start's Install repairs everything.
+TEST_F(WizardControllerTest, APowerCutDuringInstallIsRepairedByTheNextInstall) {
+  OlderInstall older;
+  ASSERT_TRUE(older.make(demo->demo, out.path()));
+  c->state.xapkPath = wide(xapk);
+  c->options.destinationFolder = wide(out / "game");
+  FaultPlatform faults;
+  faults.setEnvironment(L"VELMO_THREADS", L"1");
+  SweepRoad road;
+  road.dest = out / "game";
+  road.tempRoot = tmp.path();
+  road.reset = [&] { older.restore(out / "game"); };
+  road.run = [&] {
+    // The source is closed after every job: Install re-opens and re-checks.
+    c->state.screen = WizardScreen::ChooseDestination;
+    c->state.xapkValid = true;
+    performAction(*c, id(WizardAction::StartInstall));
+    bool ok = false;
+    if (c->state.screen == WizardScreen::Installing && fake.takeNote(ok)) wizardJobFinished(*c, ok);
+    return c->state.screen == WizardScreen::Finished ? 0 : 1;
+  };
+  road.check = [&](int code, const FaultCall&) {
+    if (code == 0 || (c->state.screen == WizardScreen::Failed && !errorText().empty())) return std::string();
+    return "screen " + std::to_string(int(c->state.screen)) + " with \"" + toUtf8(errorText()) + "\"";
+  };
+  road.nextStart = [] { removeStaleXapkTempFolders(); };
+  SweepResult result = sweepFaults(faults, older, road, FaultMode::PowerCut, 20);
+  std::cout << result.summary() << "\n";
+  EXPECT_GT(result.runs, 20u);
+  for (const auto& u : result.unsound) ADD_FAILURE() << u;
 }
 
 TEST_F(WizardControllerTest, JobEndTextsOnTheFailedScreen) {

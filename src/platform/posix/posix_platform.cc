@@ -115,11 +115,12 @@ bool createPrivateDirectory(const std::wstring& path) {
   // The umask may have taken bits away, never added any; the folder is
   // checked through a descriptor so that nothing put in its place counts.
   int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
   struct stat st;
-  bool ok = ::fchmod(fd, 0700) == 0 && ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() &&
+  bool ok = fd >= 0 && ::fchmod(fd, 0700) == 0 && ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() &&
             (st.st_mode & 07777) == 0700;
-  ::close(fd);
+  if (fd >= 0) ::close(fd);
+  // The folder this call made goes again: a failure leaves nothing.
+  if (!ok) ::rmdir(p.c_str());
   return ok;
 }
 
@@ -134,7 +135,12 @@ bool listFolder(const std::wstring& path, std::vector<DirEntry>& entries, bool t
     ::close(fd);
     return false;
   }
-  while (struct dirent* e = ::readdir(dir)) {
+  // readdir ends the listing with null both at its end and on an error
+  // (an I/O error, a share gone): only errno tells them apart.
+  for (;;) {
+    errno = 0;
+    struct dirent* e = ::readdir(dir);
+    if (!e) break;
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     DirEntry entry;
@@ -153,8 +159,9 @@ bool listFolder(const std::wstring& path, std::vector<DirEntry>& entries, bool t
     }
     entries.push_back(std::move(entry));
   }
+  bool whole = errno == 0;
   ::closedir(dir);
-  return true;
+  return whole;
 }
 
 bool listDirectory(const std::wstring& path, std::vector<DirEntry>& entries) {
