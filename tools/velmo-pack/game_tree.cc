@@ -72,8 +72,8 @@ bool listGameFolder(const std::string& folder, std::vector<GameFile>& files, std
   fs::recursive_directory_iterator it(folder, fs::directory_options::none, ec), end;
   for (; !ec && it != end; it.increment(ec)) {
     const fs::directory_entry& entry = *it;
-    std::string rel = fs::relative(entry.path(), folder, ec).generic_string();
-    if (ec) break;
+    // Lexical: a link is named as found, never resolved.
+    std::string rel = entry.path().lexically_relative(folder).generic_string();
     std::string shown = folder + "/" + rel;
     fs::file_status st = entry.symlink_status(ec);
     if (ec) break;
