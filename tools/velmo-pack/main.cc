@@ -60,9 +60,11 @@ int cmdBuild(const std::vector<std::string>& a) {
 // One line, rewritten in place: how far, the file, the time left.
 void showProgress(const std::string& what, uint64_t done, uint64_t total) {
   using Clock = std::chrono::steady_clock;
-  static const Clock::time_point start = Clock::now();
-  static Clock::time_point last;
+  static Clock::time_point start = Clock::now(), last;
+  static uint64_t lastDone = 0;
   Clock::time_point now = Clock::now();
+  if (done < lastDone) start = now;  // the next stage (the proof install) counts from its own start
+  lastDone = done;
   if (now - last < std::chrono::milliseconds(100) && done < total) return;
   last = now;
   double elapsed = std::chrono::duration<double>(now - start).count();
