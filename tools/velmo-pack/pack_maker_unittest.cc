@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 
 #include "common/utf8.h"
@@ -13,6 +14,7 @@
 #include "pack/pack_items.h"
 #include "pack/pack_loader.h"
 #include "patch/unityweb.h"
+#include "platform/platform.h"
 #include "support/demo_fixture.h"
 #include "support/patch_fixture.h"
 #include "support/test_util.h"
@@ -161,6 +163,47 @@ TEST(PackMaker, GivesEachFileTheRecipeThatFitsAndInstallsExactly) {
   for (auto& f : fs::directory_iterator(r.dir.path())) {
     EXPECT_EQ(f.path().string().find(".part-"), std::string::npos) << f.path();
   }
+}
+
+// The proof install's writes of one file come out damaged while spoilsLeft
+// is above zero.
+std::atomic<int> spoilsLeft{0};
+std::atomic<FileHandle> spoiled{kInvalidFile};
+FileHandle createNoting(const std::wstring& path) {
+  FileHandle f = nativePlatform().createFile(path);
+  if (path.find(L"level0") != std::wstring::npos && spoilsLeft > 0) --spoilsLeft, spoiled = f;
+  return f;
+}
+void closeNoting(FileHandle file) {
+  if (file == spoiled) spoiled = kInvalidFile;  // its number may be reused
+  nativePlatform().closeFile(file);
+}
+bool writeSpoiling(FileHandle file, const void* data, size_t size) {
+  if (file != spoiled || size == 0) return nativePlatform().writeFile(file, data, size);
+  Bytes copy(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+  copy[0] ^= 1;
+  return nativePlatform().writeFile(file, copy.data(), size);
+}
+
+TEST(PackMaker, AFileTheInstallGetsWrongTakesItsNextRecipeOrFails) {
+  Releases r;
+  PlatformOps ops = nativePlatform();
+  ops.createFile = createNoting, ops.writeFile = writeSpoiling, ops.closeFile = closeNoting;
+  ScopedPlatformOverride use(ops);
+  MakeSummary summary;
+  std::string error;
+  spoilsLeft = 1;  // the first install only
+  ASSERT_TRUE(makePack(r.options(), summary, error)) << error;
+  EXPECT_EQ(summary.proofInstalls, 2u);
+  EXPECT_NE(std::find(summary.fallbacks.begin(), summary.fallbacks.end(),
+                      "VELMO_Data\\level0: the install did not reproduce its delta record"),
+            summary.fallbacks.end());
+  fs::remove(r.pack);
+  spoilsLeft = 100;  // every install: no recipe helps
+  EXPECT_FALSE(makePack(r.options(), summary, error));
+  EXPECT_EQ(error, "VELMO_Data\\level0: no recipe reproduces it");
+  EXPECT_FALSE(exists(r.pack));
+  spoilsLeft = 0;
 }
 
 TEST(PackMaker, FingerprintRefusesAnXapkWithAnyReadEntryChanged) {
