@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "bench_util.h"
 #include "common/utf8.h"
 #include "install/install_driver.h"
 #include "install/install_job.h"
@@ -20,33 +21,12 @@
 #include "velmo-pack/tool_io.h"
 
 using namespace velmo;
+using namespace velmo::bench;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-void resetPeak() {
-  if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-    std::fputs("5", f);
-    std::fclose(f);
-  }
-}
-double peakMiB() {
-  FILE* f = std::fopen("/proc/self/status", "r");
-  if (!f) return 0;
-  char line[256];
-  double kib = 0;
-  while (std::fgets(line, sizeof line, f)) {
-    if (std::sscanf(line, "VmHWM: %lf", &kib) == 1) break;
-  }
-  std::fclose(f);
-  return kib / 1024;
-}
-double cpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 }  // namespace
