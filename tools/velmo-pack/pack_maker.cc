@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -38,6 +37,7 @@ constexpr size_t kMaxNamelessBundleSources = 2;
 // A bundle record this much smaller than the file is not beaten by a delta
 // of the compressed bytes or by LZMS over LZMA data; those are not tried.
 constexpr uint64_t kBundleClearWinRatio = 8;
+constexpr size_t kWriteChunk = size_t(1) << 20;
 
 struct SourceEntry {
   XapkArchive archive = XapkArchive::Apk;
@@ -602,14 +602,16 @@ void summarize(const Maker& m, ByteView container, MakeSummary& s) {
 
 // Fills the file beside path that is renamed into place once all is written.
 bool writePart(const std::string& path, const std::string& part, ByteView bytes, std::string& error) {
-  std::ofstream out(part, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  out.close();
-  if (!out) {
-    error = "cannot write " + path + " (is the disk full?)";
-    return false;
+  const PlatformOps& os = platform();
+  FileHandle f = os.createFile(fromUtf8(part));
+  bool ok = f != kInvalidFile;
+  for (size_t at = 0; ok && at < bytes.size(); at += kWriteChunk) {
+    ok = os.writeFile(f, bytes.data() + at, std::min(kWriteChunk, bytes.size() - at));
   }
-  return true;
+  ok = ok && os.flushFile(f);
+  if (f != kInvalidFile) os.closeFile(f);
+  if (!ok) error = "cannot write " + path + " (is the disk full?)";
+  return ok;
 }
 
 bool renamePart(const std::string& path, const std::string& part, std::string& error) {

@@ -206,6 +206,31 @@ TEST(PackMaker, AFileTheInstallGetsWrongTakesItsNextRecipeOrFails) {
   spoilsLeft = 0;
 }
 
+std::atomic<FileHandle> partFile{kInvalidFile};
+FileHandle createPartNoting(const std::wstring& path) {
+  FileHandle f = nativePlatform().createFile(path);
+  if (path.find(L"pack.bin.part-") != std::wstring::npos) partFile = f;
+  return f;
+}
+bool writeFullDisk(FileHandle file, const void* data, size_t size) {
+  return file != partFile && nativePlatform().writeFile(file, data, size);
+}
+
+TEST(PackMaker, AFullDiskLeavesNoPack) {
+  Releases r;
+  PlatformOps ops = nativePlatform();
+  ops.createFile = createPartNoting, ops.writeFile = writeFullDisk;
+  ScopedPlatformOverride use(ops);
+  MakeSummary summary;
+  std::string error;
+  EXPECT_FALSE(makePack(r.options(), summary, error));
+  partFile = kInvalidFile;
+  EXPECT_EQ(error, "cannot write " + r.pack + " (is the disk full?)");
+  for (auto& f : fs::directory_iterator(r.dir.path())) {
+    EXPECT_EQ(f.path().filename().string().rfind("pack.bin", 0), std::string::npos) << f.path();
+  }
+}
+
 TEST(PackMaker, FingerprintRefusesAnXapkWithAnyReadEntryChanged) {
   Releases r;
   MakeSummary summary;
