@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_util.h"
 #include "common/utf8.h"
 #include "install/build_pipeline.h"
 #include "install/install_driver.h"
@@ -24,35 +25,11 @@
 #include "xapk/xapk_extract.h"
 
 using namespace velmo;
+using namespace velmo::bench;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double cpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// Peak resident memory since the last reset, from /proc/self/status.
-void resetPeak() {
-  if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-    std::fputs("5", f);
-    std::fclose(f);
-  }
-}
-double peakMiB() {
-  FILE* f = std::fopen("/proc/self/status", "r");
-  if (!f) return 0;
-  char line[256];
-  double kib = 0;
-  while (std::fgets(line, sizeof line, f)) {
-    if (std::sscanf(line, "VmHWM: %lf", &kib) == 1) break;
-  }
-  std::fclose(f);
-  return kib / 1024;
-}
 
 // Encode time of every bundle payload of the expected tree, liblzma alone.
 std::vector<double> encodeTimes(const std::string& expected) {

@@ -231,6 +231,8 @@ bool openXapk(XapkSource& s, const PatchPack& pack, const std::wstring& path, st
       !openInnerArchive(s, s.obb, obbIndex, obbStat, s.obbPath)) {
     return fail(L"The XAPK's inner APK/OBB could not be opened.");
   }
+  s.apkEntry = apkEntry;
+  s.obbEntry = obbEntry;
   s.isOpen = true;
   return true;
 }

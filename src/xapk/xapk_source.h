@@ -21,6 +21,9 @@ struct XapkSource {
   std::wstring tempFolder;
   std::wstring apkPath;
   std::wstring obbPath;
+  // The XAPK entries the APK and OBB were read from.
+  std::wstring apkEntry;
+  std::wstring obbEntry;
   std::wstring name = L"Harrowmere";
   std::wstring version;
   bool isOpen = false;

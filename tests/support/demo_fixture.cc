@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <map>
 
+#include "pack/pack_items.h"
+#include "pack/pack_loader.h"
 #include "support/test_util.h"
 
 namespace velmo::test {
@@ -26,6 +28,16 @@ const std::string& smallDemoGame() {
     return rc == 0 ? out : std::string();
   }();
   return path;
+}
+
+std::string firstFingerprintEntry(const std::string& demoDir) {
+  Bytes container = readBytes(demoDir + "/pack.bin"), digest(32);
+  PatchPack pack;
+  if (!sha256(container, digest.data()) || !loadPatchPackFrom(container, digest, pack)) return "";
+  Bytes listed = readAsset(pack, L"xapk_fingerprint");
+  std::string text(listed.begin(), listed.end());
+  if (text.rfind("1|", 0) != 0) return "";
+  return text.substr(2, text.find('|', 2) - 2);
 }
 
 static std::map<std::string, std::string> listTree(const std::string& root) {

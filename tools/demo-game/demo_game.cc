@@ -15,6 +15,7 @@
 #include "strip_art.h"
 #include "velmo-pack/embed.h"
 #include "velmo-pack/pack_builder.h"
+#include "velmo-pack/pack_maker.h"
 #include "velmo-pack/pe_resources.h"
 #include "velmo-pack/source_records.h"
 #include "velmo-pack/tool_io.h"
@@ -224,7 +225,6 @@ bool makeDemoGame(const DemoOptions& o, std::string& error) {
   std::map<std::string, json> records;
   PackBuilder builder;
   beginPack(builder);
-  std::vector<PackEntry> sorted;
   std::map<std::string, PackEntry> entriesByPath;
   auto keep = [&](const std::string& path, json record) {
     records[path] = std::move(record);
@@ -364,40 +364,23 @@ bool makeDemoGame(const DemoOptions& o, std::string& error) {
     assets.push_back({"music_b.pcm", loop, true});
   }
   json manifest = {{"formatVersion", 2}, {"records", json::array()}};
-  std::vector<PackEntry> assetEntries;
   for (auto& [name, bytes, compress] : assets) {
     compress = compress && !o.plainItems;
     if (!save(src / ("assets/" + name), bytes)) return false;
-    PackEntry e;
-    e.kind = Asset;
-    e.name = fromUtf8("asset:" + name);
-    if (!addPackItem(builder, e, bytes, compress, error)) return false;
-    assetEntries.push_back(e);
     manifest["records"].push_back({{"kind", "asset"}, {"name", name}, {"file", "assets/" + name}, {"compress", compress}});
   }
-  // Lay the stored bytes out again in directory order, as the pack tool
-  // does from the manifest, so both give the same pack.
-  PackBuilder ordered;
-  beginPack(ordered);
-  auto relocate = [&](PackEntry e) {
-    if (e.kind != ArchiveCopy) e.dataOffset = addPackData(ordered, ByteView(builder.data).subspan(size_t(e.dataOffset), size_t(e.storedSize)));
-    ordered.entries.push_back(std::move(e));
-  };
-  for (auto& e : assetEntries) relocate(e);
-  for (auto& [path, record] : records) {  // std::map orders by bytes
-    manifest["records"].push_back(record);
-    relocate(entriesByPath[path]);
-  }
+  // The hand-made road: a manifest naming every record, kept beside the
+  // inputs it names for comparison with the pack that make chooses.
+  for (auto& [path, record] : records) manifest["records"].push_back(record);
   builder = PackBuilder();
-  if (!writeFileBytes((src / "manifest.json").string(), [&] {
+  entriesByPath.clear();
+  if (!writeFileBytes((src / "hand-manifest.json").string(), [&] {
         std::string t = manifest.dump(1);
         return Bytes(t.begin(), t.end());
       }())) {
     error = "cannot write the manifest";
     return false;
   }
-  Bytes pack = finishPack(ordered);
-  if (!save(out / "pack.bin", pack)) return false;
 
   // The XAPK: the APK deflated, the OBB's bundles stored, both stored in the XAPK.
   std::vector<std::pair<std::string, const Bytes*>> apkList, obbList;
@@ -421,6 +404,23 @@ bool makeDemoGame(const DemoOptions& o, std::string& error) {
     return false;
   }
   fs::remove(apkZip, ec), fs::remove(obbZip, ec);
+
+  // The pack comes from the two releases, as a pack maker makes it.
+  MakeOptions make;
+  make.xapkPath = (out / "harrowmere-1.0.7.xapk").string();
+  make.gameFolder = (out / "expected").string();
+  make.packPath = (out / "pack.bin").string();
+  make.manifestOut = (src / "manifest.json").string();
+  make.plainItems = o.plainItems;
+  for (auto& [name, bytes, compress] : assets) {
+    if (name != "xapk_info" && name != "xapk_fingerprint") make.assets.push_back({name, (src / ("assets/" + name)).string()});
+  }
+  MakeSummary made;
+  Bytes pack;
+  if (!makePack(make, made, error) || !readFileBytes(make.packPath, pack)) {
+    error = "making the pack: " + (error.empty() ? "cannot read " + make.packPath : error);
+    return false;
+  }
 
   if (!o.patcherPath.empty()) {
     Bytes patcher;

@@ -1,8 +1,8 @@
 #pragma once
-// A synthetic "Harrowmere" 1.0.7 with the real one's shape: the Android XAPK
-// (APK + OBB of UnityWeb bundles), the Windows tree it must become, the pack
-// manifest that turns one into the other, the pack, and a patcher with the
-// pack embedded.
+// A synthetic "Harrowmere" 1.0.7 with the real one's shape: the two releases
+// (the Android XAPK of APK + OBB of UnityWeb bundles, and the Windows tree it
+// must become), the pack made from them, a hand-made manifest for the same
+// game, and a patcher with the pack embedded.
 #include <string>
 
 namespace velmo {
@@ -19,7 +19,8 @@ struct DemoOptions {
 };
 
 // Writes OUTDIR/harrowmere-1.0.7.xapk, OUTDIR/expected/ (the Windows tree),
-// OUTDIR/pack-src/ (manifest and inputs), OUTDIR/pack.bin and
+// OUTDIR/pack.bin (made from those two), OUTDIR/pack-src/ (manifest.json,
+// what make chose; hand-manifest.json and the inputs it names) and
 // OUTDIR/velmo-patcher (OUTDIR/VELMO Patcher.exe for a Windows patcher). False with a one-line reason in error.
 bool makeDemoGame(const DemoOptions& options, std::string& error);
 

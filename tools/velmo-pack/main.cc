@@ -1,7 +1,11 @@
 // velmo-pack: builds patch packs, embeds them into the patcher, lists them,
 // and converts single LZMS buffers. Every failure is one line on stderr and
 // exit status 1.
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -14,6 +18,7 @@
 #include "velmo-pack/pa30_create.h"
 #include "velmo-pack/embed.h"
 #include "velmo-pack/pack_builder.h"
+#include "velmo-pack/pack_maker.h"
 #include "velmo-pack/tool_io.h"
 
 using namespace velmo;
@@ -27,7 +32,8 @@ int fail(const std::string& line) {
 
 int usage() {
   return fail(
-      "usage: velmo-pack build MANIFEST.json -o PACK | embed PATCHER PACK -o OUT | list PACK|PATCHER"
+      "usage: velmo-pack make XAPK GAME_FOLDER -o PACK [--asset NAME=FILE]... [--manifest-out FILE] [--jobs N]"
+      " [--plain] | build MANIFEST.json -o PACK | embed PATCHER PACK -o OUT | list PACK|PATCHER"
       " | lzms-encode IN OUT | lzms-decode IN OUT | delta-create SRC TGT OUT | delta-apply SRC DELTA OUT");
 }
 
@@ -48,6 +54,80 @@ int cmdBuild(const std::vector<std::string>& a) {
   std::string error;
   if (!buildPackFromManifest(a[1], pack, error)) return fail(error);
   if (!writeFileBytes(a[3], pack)) return fail("cannot write " + a[3]);
+  return 0;
+}
+
+// One line, rewritten in place: how far, the file, the time left.
+void showProgress(const std::string& what, uint64_t done, uint64_t total) {
+  using Clock = std::chrono::steady_clock;
+  static Clock::time_point start = Clock::now(), last;
+  static uint64_t lastDone = 0;
+  Clock::time_point now = Clock::now();
+  if (done < lastDone) start = now;  // the next stage (the proof install) counts from its own start
+  lastDone = done;
+  if (now - last < std::chrono::milliseconds(100) && done < total) return;
+  last = now;
+  double elapsed = std::chrono::duration<double>(now - start).count();
+  std::string left = "--:--";
+  if (done > 0 && total >= done && elapsed > 1) {
+    long s = long(elapsed * double(total - done) / double(done));
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+    left = buf;
+  }
+  std::string name = what.size() > 60 ? "..." + what.substr(what.size() - 57) : what;
+  std::fprintf(stderr, "\r\033[K%3.0f%%  %s left  %s", total ? 100.0 * double(done) / double(total) : 0.0,
+               left.c_str(), name.c_str());
+  std::fflush(stderr);
+}
+
+void printSummary(const MakeSummary& s) {
+  std::printf("%-8s %8s %14s\n", "kind", "records", "stored bytes");
+  for (const auto& k : s.kinds) std::printf("%-8s %8zu %14llu\n", k.kind.c_str(), k.records, (unsigned long long)k.bytes);
+  std::printf("pack: %llu bytes; an install re-encodes %llu bytes of bundle data; proven by %u install%s\n",
+              (unsigned long long)s.packSize, (unsigned long long)s.reencodedBytes, s.proofInstalls,
+              s.proofInstalls == 1 ? "" : "s");
+  for (const auto& f : s.fallbacks) std::printf("fell back: %s\n", f.c_str());
+}
+
+int cmdMake(const std::vector<std::string>& a) {
+  MakeOptions o;
+  std::vector<std::string> positional;
+  for (size_t i = 1; i < a.size(); ++i) {
+    bool hasValue = i + 1 < a.size();
+    if (a[i] == "-o" && hasValue) {
+      o.packPath = a[++i];
+    } else if (a[i] == "--asset" && hasValue) {
+      const std::string& spec = a[++i];
+      size_t eq = spec.find('=');
+      if (eq == std::string::npos || eq == 0) return fail("--asset needs NAME=FILE, not " + spec);
+      o.assets.push_back({spec.substr(0, eq), spec.substr(eq + 1)});
+    } else if (a[i] == "--manifest-out" && hasValue) {
+      o.manifestOut = a[++i];
+    } else if (a[i] == "--jobs" && hasValue) {
+      char* end = nullptr;
+      long n = std::strtol(a[++i].c_str(), &end, 10);
+      if (*end || n < 1 || n > 256) return fail("--jobs needs a number from 1 to 256");
+      o.workers = unsigned(n);
+    } else if (a[i] == "--plain") {
+      o.plainItems = true;
+    } else if (!a[i].empty() && a[i][0] != '-') {
+      positional.push_back(a[i]);
+    } else {
+      return usage();
+    }
+  }
+  if (positional.size() != 2 || o.packPath.empty()) return usage();
+  o.xapkPath = positional[0];
+  o.gameFolder = positional[1];
+  bool terminal = ::isatty(STDERR_FILENO);
+  if (terminal) o.progress = showProgress;
+  MakeSummary summary;
+  std::string error;
+  bool ok = makePack(o, summary, error);
+  if (terminal) std::fprintf(stderr, "\r\033[K");
+  if (!ok) return fail(error);
+  printSummary(summary);
   return 0;
 }
 
@@ -154,6 +234,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> a(argv + 1, argv + argc);
   if (a.empty()) return usage();
   const std::string& cmd = a[0];
+  if (cmd == "make") return cmdMake(a);
   if (cmd == "build") return cmdBuild(a);
   if (cmd == "embed") return cmdEmbed(a);
   if (cmd == "list") return cmdList(a);

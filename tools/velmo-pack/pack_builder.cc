@@ -7,6 +7,7 @@
 
 #include "common/crc32.h"
 #include "common/utf8.h"
+#include "velmo-pack/release_xapk.h"
 #include "velmo-pack/source_records.h"
 #include "velmo-pack/tool_io.h"
 
@@ -53,9 +54,15 @@ bool addItemRecord(PackBuilder& b, const json& r, uint32_t kind, const fs::path&
   std::string name, file;
   bool compress;
   if (!getString(r, kind == Asset ? "name" : (kind == PackFile ? "path" : "name"), name, error)) return false;
-  if (!getString(r, "file", file, error) || !getBool(r, "compress", false, compress, error)) return false;
+  if (!getBool(r, "compress", false, compress, error)) return false;
   Bytes raw;
-  if (!readInput(base, file, raw, error)) return false;
+  if (r.contains("text")) {  // small generated items, written in place
+    std::string text;
+    if (!getString(r, "text", text, error)) return false;
+    raw.assign(text.begin(), text.end());
+  } else if (!getString(r, "file", file, error) || !readInput(base, file, raw, error)) {
+    return false;
+  }
   PackEntry e;
   e.kind = kind;
   e.name = fromUtf8(kind == Asset ? "asset:" + name : name);
@@ -133,6 +140,20 @@ bool buildPackFromManifest(const std::string& manifestPath, Bytes& pack, std::st
     b.formatVersion = manifest["formatVersion"].get<uint32_t>();
   }
   fs::path base = fs::path(manifestPath).parent_path();
+  // Records without a "sourceFile" read their source from this XAPK.
+  XapkSource xapk;
+  SourceEntryReader fromXapk;
+  if (manifest.contains("xapk")) {
+    if (!manifest["xapk"].is_string()) {
+      error = "\"xapk\" must be a path";
+      return false;
+    }
+    std::string xapkPath = (base / manifest["xapk"].get<std::string>()).string();
+    if (!openReleaseXapk(xapk, xapkPath, error)) return false;
+    fromXapk = [&xapk](XapkArchive archive, const std::string& entry, Bytes& out, std::string& why) {
+      return readXapkEntry(xapk, archive, entry, out, why);
+    };
+  }
   size_t index = 0;
   for (const auto& r : manifest["records"]) {
     std::string where = "record " + std::to_string(index++) + ": ";
@@ -155,16 +176,18 @@ bool buildPackFromManifest(const std::string& manifestPath, Bytes& pack, std::st
       ok = addItemRecord(b, r, PackFile, base, error);
     } else if (kind.is_string()) {
       std::string name = kind.get<std::string>();
-      ok = addSourceRecord(b, r, name, base, error);
+      ok = addSourceRecord(b, r, name, base, fromXapk, error);
     } else {
       error = "\"kind\" must be a name or a number";
       ok = false;
     }
     if (!ok) {
       error = where + error;
+      closeXapk(xapk);
       return false;
     }
   }
+  closeXapk(xapk);
   pack = finishPack(b);
   return true;
 }

@@ -78,6 +78,13 @@ bool readNamed(const json& r, const char* key, const std::filesystem::path& base
   return true;
 }
 
+// The record's source: its "sourceFile", or else the entry itself.
+bool readSource(const json& r, const PackEntry& e, const std::filesystem::path& base,
+                const SourceEntryReader& fromXapk, Bytes& out, std::string& error) {
+  if (r.contains("sourceFile") || !fromXapk) return readNamed(r, "sourceFile", base, out, error);
+  return fromXapk(e.source, toUtf8(e.sourceName), out, error);
+}
+
 }  // namespace
 
 bool decodeBundlePayload(ByteView bundle, Bytes& payload, std::string& error) {
@@ -98,7 +105,7 @@ bool decodeBundlePayload(ByteView bundle, Bytes& payload, std::string& error) {
 }
 
 bool addBundleRecord(PackBuilder& b, PackEntry& e, ByteView sourceBundle, ByteView targetPayload, bool compress,
-                     std::string& error, Bytes* rebuiltOut) {
+                     std::string& error, Bytes* rebuiltOut, const Bytes* encodedTarget) {
   e.kind = BundlePatch;
   UnityWebHeader header;
   Bytes sourcePayload;
@@ -131,10 +138,10 @@ bool addBundleRecord(PackBuilder& b, PackEntry& e, ByteView sourceBundle, ByteVi
     blob.insert(blob.end(), delta.begin(), delta.end());
     e.segments.push_back(s);
   }
-  Bytes encoded, rebuilt;
+  Bytes ownEncoded, rebuilt;
   UnityWebTarget target{header.headerSize, header.fileInfoHeaderSize, tgtLen};
-  if (!lzmaEncodeRaw(targetPayload, encoded) ||
-      !assembleUnityWebBundle(sourceBundle, header, target, encoded, rebuilt)) {
+  if ((!encodedTarget && !lzmaEncodeRaw(targetPayload, ownEncoded)) ||
+      !assembleUnityWebBundle(sourceBundle, header, target, encodedTarget ? *encodedTarget : ownEncoded, rebuilt)) {
     error = "could not rebuild the bundle for " + toUtf8(e.targetPath);
     return false;
   }
@@ -169,7 +176,7 @@ bool addDeltaRecord(PackBuilder& b, PackEntry& e, ByteView source, ByteView targ
 }
 
 bool addSourceRecord(PackBuilder& b, const json& r, const std::string& kind, const std::filesystem::path& base,
-                     std::string& error) {
+                     const SourceEntryReader& fromXapk, std::string& error) {
   PackEntry e;
   if (kind == "copy") {
     e.kind = ArchiveCopy;
@@ -184,7 +191,7 @@ bool addSourceRecord(PackBuilder& b, const json& r, const std::string& kind, con
     e.kind = FileDelta;
     Bytes source, target;
     bool compress = false;
-    if (!sourceFields(r, e, error) || !readNamed(r, "sourceFile", base, source, error) ||
+    if (!sourceFields(r, e, error) || !readSource(r, e, base, fromXapk, source, error) ||
         !readNamed(r, "targetFile", base, target, error) || !boolField(r, "compress", compress, error)) {
       return false;
     }
@@ -194,7 +201,7 @@ bool addSourceRecord(PackBuilder& b, const json& r, const std::string& kind, con
     e.kind = BundlePatch;
     Bytes sourceBundle, targetPayload;
     bool compress = false;
-    if (!sourceFields(r, e, error) || !readNamed(r, "sourceFile", base, sourceBundle, error) ||
+    if (!sourceFields(r, e, error) || !readSource(r, e, base, fromXapk, sourceBundle, error) ||
         !boolField(r, "compress", compress, error)) {
       return false;
     }
