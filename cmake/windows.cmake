@@ -19,6 +19,8 @@ target_link_libraries(velmo_system_libs INTERFACE libzip::zip liblzma::liblzma s
 # The manifest and version block of every patcher.
 enable_language(RC)
 add_link_options(-static -static-libgcc -static-libstdc++)
+# No link time in the PE header, so that two builds of one commit agree.
+add_link_options(-Wl,--no-insert-timestamp)
 
 # nlohmann/json is header-only; expose just its folder, not the host's
 # /usr/include.

@@ -2,8 +2,9 @@
 # Builds static liblzma and libzip for mingw-w64 from Debian's source
 # packages into DIR/prefix (Debian ships neither for Windows). The sources
 # come through a private apt list under DIR, so the machine's own apt
-# configuration stays untouched. A second run with the libraries in place
-# does nothing.
+# configuration stays untouched. No path of DIR ends up in the objects, so
+# the libraries are the same in any folder. A second run with the libraries
+# in place does nothing.
 set -e
 DIR=$(mkdir -p "${1:?usage: build-win-deps.sh DIR}" && cd "$1" && pwd)
 SRC_DIR=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,7 +28,8 @@ build() {  # name source-dir cmake-args...
   name=$1; src=$2; shift 2
   echo "build-win-deps: building $name"
   cmake -S "$src" -B "$DIR/build-$name" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PREFIX" -DBUILD_SHARED_LIBS=OFF "$@" >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$PREFIX" -DBUILD_SHARED_LIBS=OFF \
+    -DCMAKE_C_FLAGS="-ffile-prefix-map=$DIR=." "$@" >/dev/null
   cmake --build "$DIR/build-$name" >/dev/null
   cmake --install "$DIR/build-$name" >/dev/null
 }

@@ -8,7 +8,7 @@ PKGS="build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libzip-dev zipcmp zip liblzma-dev libwim-dev libssl-dev zlib1g-dev nlohmann-json3-dev
   libgtk-3-dev libx11-dev libsdl2-dev
   fonts-dejavu-core fonts-liberation2 fonts-noto-cjk
-  xvfb xdotool xauth imagemagick bc
+  xvfb xdotool xauth imagemagick bc osslsigncode openssl
   g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64 dpkg-dev"
 
 missing=""

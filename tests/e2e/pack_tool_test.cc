@@ -82,3 +82,40 @@ TEST(PackToolDelta, CreatesAndAppliesAndRefusesWhatDoesNotFit) {
 
 }  // namespace
 }  // namespace velmo
+
+#include "support/pe_fixture.h"
+
+namespace velmo {
+namespace {
+
+using namespace velmo::test;
+
+// A Windows patcher takes its pack, is signed by a throw-away certificate
+// and verifies; the signed one is refused with one line and nothing written,
+// since adding resources to it would break its signature.
+TEST(PackToolEmbed, AnEmbeddedPatcherSignsAndASignedOneIsRefused) {
+  TempDir t;
+  const std::string pack = t / "pack.bin", unsignedExe = t / "patcher.exe", embedded = t / "embedded.exe",
+                    signedExe = t / "signed.exe", refused = t / "refused.exe", err = t / "err.txt";
+  ASSERT_TRUE(writeBytes(unsignedExe, tinyPe()));
+  ASSERT_TRUE(writeBytes(pack, randomBytes(3000, 4)));
+  ASSERT_EQ(tool("embed " + shellQuote(unsignedExe) + " " + shellQuote(pack) + " -o " + shellQuote(embedded)), 0);
+  ASSERT_EQ(runCommand("cd " + shellQuote(t.path()) +
+                       " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2"
+                       " -subj /CN=throwaway >/dev/null 2>&1"
+                       " && osslsigncode sign -certs cert.pem -key key.pem -in embedded.exe -out signed.exe"
+                       " >/dev/null 2>&1"),
+            0);
+  EXPECT_EQ(runCommand("osslsigncode verify -CAfile " + shellQuote(t / "cert.pem") + " -in " +
+                       shellQuote(signedExe) + " >/dev/null 2>&1"),
+            0);
+  EXPECT_EQ(runCommand(shellQuote(buildPath("velmo-pack")) + " embed " + shellQuote(signedExe) + " " + shellQuote(pack) +
+                       " -o " + shellQuote(refused) + " 2>" + shellQuote(err)),
+            1);
+  EXPECT_EQ(readText(err), "velmo-pack: " + signedExe +
+                               ": the executable is signed; embed into the unsigned patcher and sign the result\n");
+  EXPECT_FALSE(exists(refused));
+}
+
+}  // namespace
+}  // namespace velmo

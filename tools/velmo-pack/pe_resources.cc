@@ -9,6 +9,7 @@ namespace {
 
 constexpr size_t kSectionHeaderSize = 40;
 constexpr size_t kResourceDirectoryIndex = 2;
+constexpr size_t kSecurityDirectoryIndex = 4;  // the Authenticode signature, past the sections
 constexpr uint32_t kResourceSectionFlags = 0x40000040;  // initialised data, readable
 constexpr uint32_t kSubdirectoryBit = 0x80000000u;
 constexpr char kResourceSectionName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
@@ -339,6 +340,13 @@ bool peSetResources(Bytes& image, const std::vector<PeResource>& resources, std:
   PeLayout pe;
   if (!parseLayout(image, pe)) return error = "not a well-formed Windows executable", false;
   if (pe.directoryCount <= kResourceDirectoryIndex) return error = "the executable has no resource directory slot", false;
+  // The signature covers every byte before it and must end the file: a new
+  // section would leave it invalid, which Windows treats worse than none.
+  if (pe.directoryCount > kSecurityDirectoryIndex &&
+      (readLe32(image.data() + pe.directoriesAt + kSecurityDirectoryIndex * 8) != 0 ||
+       readLe32(image.data() + pe.directoriesAt + kSecurityDirectoryIndex * 8 + 4) != 0)) {
+    return error = "the executable is signed; embed into the unsigned patcher and sign the result", false;
+  }
   const size_t headersEnd = pe.sectionTableAt + pe.sections.size() * kSectionHeaderSize;
   uint32_t oldRva = 0, oldSize = 0;
   resourceDirectory(image, pe, oldRva, oldSize);

@@ -26,9 +26,9 @@ bool isPeImage(ByteView image);
 // replaced. A resource section that is already the last one in the file and
 // in memory (one this tool wrote before) is rewritten in place of itself;
 // one elsewhere (the linker's) stays where it is, no longer referenced.
-// Refused: damaged headers or resources, and headers that leave no room for
-// one more section header. The checksum is recomputed. False with a one-line
-// reason in error; image is unchanged then.
+// Refused: damaged headers or resources, a signed image, and headers that
+// leave no room for one more section header. The checksum is recomputed.
+// False with a one-line reason in error; image is unchanged then.
 bool peSetResources(Bytes& image, const std::vector<PeResource>& resources, std::string& error);
 
 // Finds resource type/id (its first language) and points data at its bytes

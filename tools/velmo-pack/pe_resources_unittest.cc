@@ -108,6 +108,43 @@ TEST(PeResourcesTest, RefusesWhatItCannotChangeAndLeavesTheImageAlone) {
   }
 }
 
+// After a write the headers describe the file: the image size covers the
+// new section, the resource directory is that section, and the checksum is
+// the standard one of the new bytes (here summed first and folded once, as
+// the loader's own check does). The same inputs give the same bytes. A
+// signed image is refused: its signature must stay the end of the file.
+TEST(PeResourcesTest, HeadersDescribeTheNewFileAndSignedImagesAreRefused) {
+  const size_t opt = 0x44 + 20, directories = opt + 112;
+  Bytes image = tinyPe();
+  put32(image, opt + 64, 0xDEADBEEF);  // a stale checksum
+  Bytes copy = image;
+  std::string error;
+  const Bytes pack(7000, 0x3C);
+  ASSERT_TRUE(peSetResources(image, {{10, 101, pack}, {10, 102, Bytes(32, 9)}}, error)) << error;
+  ASSERT_TRUE(peSetResources(copy, {{10, 101, pack}, {10, 102, Bytes(32, 9)}}, error)) << error;
+  EXPECT_EQ(image, copy);
+  const size_t last = opt + 240 + 40 * (readLe16(&image[0x46]) - 1);
+  const uint32_t rsrcRva = readLe32(&image[last + 12]), rsrcSize = readLe32(&image[last + 8]);
+  EXPECT_EQ(readLe32(&image[directories + 16]), rsrcRva);
+  EXPECT_EQ(readLe32(&image[directories + 20]), rsrcSize);
+  EXPECT_EQ(readLe32(&image[opt + 56]), (rsrcRva + rsrcSize + 0xFFF) / 0x1000 * 0x1000);
+  uint64_t sum = 0;
+  for (size_t i = 0; i < image.size(); i += 2) {
+    if (i != opt + 64 && i != opt + 66) sum += readLe16(&image[i]);
+  }
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  EXPECT_EQ(readLe32(&image[opt + 64]), uint32_t(sum + image.size()));
+
+  Bytes signedImage = tinyPe();
+  signedImage.resize(0x500, 0x5A);  // the certificate table after the sections
+  put32(signedImage, directories + 32, 0x400);
+  put32(signedImage, directories + 36, 0x100);
+  const Bytes before = signedImage;
+  EXPECT_FALSE(peSetResources(signedImage, {{10, 101, pack}}, error));
+  EXPECT_EQ(error, "the executable is signed; embed into the unsigned patcher and sign the result");
+  EXPECT_EQ(signedImage, before);
+}
+
 // Named entries, several languages and code pages of resources the image
 // already carries (a manifest, a version block) survive an embed byte for
 // byte; only the type and id being written are replaced.
