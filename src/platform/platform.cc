@@ -150,9 +150,12 @@ bool retryWhileHeld(const std::function<bool(bool& held)>& attempt) {
     if (stop && stop->load()) return false;
     uint32_t used = inPhase ? gPhaseSpent.load() : waited;
     if (used >= kHeldFileRetryMs) return false;
+    uint32_t asked = std::min(pause, kHeldFileRetryMs - used);
     uint32_t before = os.tickCount();
-    os.sleepMs(std::min(pause, kHeldFileRetryMs - used));
-    uint32_t slept = os.tickCount() - before;
+    os.sleepMs(asked);
+    // At least the pause asked for: a clock that stands still (or a sleep
+    // cut short) must not make the budget endless.
+    uint32_t slept = std::max(asked, os.tickCount() - before);
     waited += slept;
     if (inPhase) gPhaseSpent += slept;
     pause = std::min<uint32_t>(pause * 2, 250);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <filesystem>
 #include <map>
+#include <numeric>
 #include <string>
 #ifdef _WIN32
 #include <windows.h>
@@ -142,11 +143,12 @@ TEST(PathRoots, DrivesAndSharesByTheRulesOfWindows) {
 }
 
 uint32_t gClock = 0;
+bool gClockStill = false;  // a tick count that does not move across a sleep (Wine's can)
 std::vector<uint32_t> gPauses;
 uint32_t fakeTick() { return gClock; }
 void fakeSleep(uint32_t ms) {
   gPauses.push_back(ms);
-  gClock += ms;
+  if (!gClockStill) gClock += ms;
 }
 
 TEST(HeldFiles, RetriedForAFewSecondsOnlyWhileHeldAndNeverPastACancel) {
@@ -175,6 +177,12 @@ TEST(HeldFiles, RetriedForAFewSecondsOnlyWhileHeldAndNeverPastACancel) {
   EXPECT_GT(tries, 10);
   EXPECT_LT(tries, 40);
   EXPECT_LE(*std::max_element(gPauses.begin(), gPauses.end()), 250u);
+
+  // A clock that stands still still ends the wait: the pauses count.
+  tries = 0, gClock = 0, gPauses.clear(), gClockStill = true;
+  EXPECT_FALSE(retryWhileHeld(heldFor(1 << 30)));
+  gClockStill = false;
+  EXPECT_EQ(std::accumulate(gPauses.begin(), gPauses.end(), 0u), kHeldFileRetryMs);
 
   // Any other failure is final at once.
   tries = 0, gClock = 0;
