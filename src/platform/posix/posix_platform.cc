@@ -246,13 +246,16 @@ bool freeSpace(const std::wstring& path, uint64_t& bytes) {
 }
 
 std::wstring mountPoint(const std::wstring& path) {
+  // "." assigned as a string of its own: assigning the literal trips a false
+  // -Wrestrict of GCC 12 at -O3.
+  const std::string here(".");
   std::string p = sys(path);
-  if (p.empty()) p = ".";
+  if (p.empty()) p = here;
   struct stat st;
   while (::stat(p.c_str(), &st) != 0) {
-    if (p == "/" || p == ".") return std::wstring();
+    if (p == "/" || p == here) return std::wstring();
     size_t cut = p.find_last_of('/');
-    if (cut == std::string::npos) p = ".";
+    if (cut == std::string::npos) p = here;
     else p.erase(cut == 0 ? 1 : cut);
   }
   char* real = ::realpath(p.c_str(), nullptr);
