@@ -98,10 +98,10 @@ int cmdMake(const std::vector<std::string>& a) {
     if (a[i] == "-o" && hasValue) {
       o.packPath = a[++i];
     } else if (a[i] == "--asset" && hasValue) {
-      const std::string& spec = a[++i];
-      size_t eq = spec.find('=');
-      if (eq == std::string::npos || eq == 0) return fail("--asset needs NAME=FILE, not " + spec);
-      o.assets.push_back({spec.substr(0, eq), spec.substr(eq + 1)});
+      const std::string& nameAndFile = a[++i];
+      size_t eq = nameAndFile.find('=');
+      if (eq == std::string::npos || eq == 0) return fail("--asset needs NAME=FILE, not " + nameAndFile);
+      o.assets.push_back({nameAndFile.substr(0, eq), nameAndFile.substr(eq + 1)});
     } else if (a[i] == "--manifest-out" && hasValue) {
       o.manifestOut = a[++i];
     } else if (a[i] == "--jobs" && hasValue) {

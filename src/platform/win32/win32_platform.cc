@@ -444,15 +444,17 @@ bool pathLengthLimits(size_t& fileLimit, size_t& folderLimit) {
 // From the performance counter, not GetTickCount: Wine updates the tick
 // count only when its server handles a request, so across a short Sleep it
 // can stand still and a wait measured by it never ends.
+// Both calls always succeed on Windows XP and later.
 uint32_t tickCount() {
-  static const int64_t frequency = [] {
+  static const uint64_t frequency = [] {
     LARGE_INTEGER f;
-    return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? int64_t(f.QuadPart) : int64_t(0);
+    QueryPerformanceFrequency(&f);
+    return uint64_t(f.QuadPart);
   }();
   LARGE_INTEGER now;
-  if (frequency == 0 || !QueryPerformanceCounter(&now)) return uint32_t(GetTickCount());
-  const int64_t c = now.QuadPart;
-  return uint32_t(uint64_t(c / frequency) * 1000u + uint64_t(c % frequency) * 1000u / uint64_t(frequency));
+  QueryPerformanceCounter(&now);
+  const uint64_t c = uint64_t(now.QuadPart);
+  return uint32_t(c / frequency * 1000u + c % frequency * 1000u / frequency);
 }
 uint32_t processId() { return uint32_t(GetCurrentProcessId()); }
 void sleepMs(uint32_t ms) { Sleep(ms); }
